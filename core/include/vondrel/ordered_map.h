@@ -1,0 +1,113 @@
+// Insertion-ordered map keyed by string: inserting an existing key replaces in place,
+// removal keeps the order of the rest, and the map can be sorted by key.
+#pragma once
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include <tsl/ordered_map.h>
+
+namespace vondrel {
+
+struct StringHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const noexcept { return std::hash<std::string_view>{}(s); }
+  std::size_t operator()(const std::string& s) const noexcept { return std::hash<std::string_view>{}(s); }
+};
+
+template <class V>
+class OrderedMap {
+  using Map = tsl::ordered_map<std::string, V, StringHash, std::equal_to<>,
+                               std::allocator<std::pair<std::string, V>>,
+                               std::vector<std::pair<std::string, V>>>;
+
+ public:
+  using Entry = std::pair<std::string, V>;
+  using const_iterator = typename Map::const_iterator;
+  using iterator = typename Map::iterator;  // it.key(), it.value() (mutable value)
+
+  std::size_t size() const { return map_.size(); }
+  bool empty() const { return map_.empty(); }
+  void reserve(std::size_t n) { map_.reserve(n); }
+  void clear() { map_.clear(); }
+
+  bool contains(std::string_view key) const { return map_.find(key) != map_.end(); }
+  const V* find(std::string_view key) const {
+    auto it = map_.find(key);
+    return it == map_.end() ? nullptr : &it->second;
+  }
+  V* find(std::string_view key) {
+    auto it = map_.find(key);
+    return it == map_.end() ? nullptr : &it.value();
+  }
+
+  // Replaces the value of an existing key in its position, else appends.
+  V& insert_or_assign(std::string key, V value) {
+    auto r = map_.insert_or_assign(std::move(key), std::move(value));
+    return r.first.value();
+  }
+
+  // Removes `key` keeping the order of the other entries; false when absent.
+  bool erase(std::string_view key) { return map_.erase(key) > 0; }
+
+  // Removes every entry for which pred(key, value) holds, in one pass, keeping order.
+  template <class Pred>
+  void erase_if(Pred pred) {
+    bool any = false;
+    for (auto it = map_.begin(); it != map_.end(); ++it)
+      if (pred(it->first, it->second)) { any = true; break; }
+    if (!any) return;
+    std::vector<Entry> kept = take_entries();
+    std::vector<Entry> rest;
+    rest.reserve(kept.size());
+    for (auto& e : kept)
+      if (!pred(e.first, e.second)) rest.push_back(std::move(e));
+    rebuild(std::move(rest));
+  }
+
+  // Sorts by key, byte-wise (keys are unique, so the result is fully determined).
+  void sort_by_key() {
+    if (std::is_sorted(map_.begin(), map_.end(),
+                       [](const auto& a, const auto& b) { return a.first < b.first; }))
+      return;
+    std::vector<Entry> entries = take_entries();
+    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.first < b.first; });
+    rebuild(std::move(entries));
+  }
+
+  // Iteration in order; `*it` is a pair of key and value, `it.value()` is mutable.
+  const_iterator begin() const { return map_.begin(); }
+  const_iterator end() const { return map_.end(); }
+  iterator begin() { return map_.begin(); }
+  iterator end() { return map_.end(); }
+
+  // Entry at position i (insertion order).
+  const Entry& at_index(std::size_t i) const { return map_.values_container()[i]; }
+
+  // Moves every entry out in order, leaving the map empty.
+  std::vector<Entry> take_entries() {
+    std::vector<Entry> out;
+    out.reserve(map_.size());
+    for (auto it = map_.begin(); it != map_.end(); ++it) out.emplace_back(it->first, std::move(it.value()));
+    map_.clear();
+    return out;
+  }
+
+  friend bool operator==(const OrderedMap& a, const OrderedMap& b) {
+    return a.map_.values_container() == b.map_.values_container();
+  }
+
+ private:
+  void rebuild(std::vector<Entry> entries) {
+    map_.clear();
+    map_.reserve(entries.size());
+    for (auto& e : entries) map_.insert(std::move(e));
+  }
+  Map map_;
+};
+
+}  // namespace vondrel
