@@ -1,0 +1,257 @@
+#include "vondrel/error.h"
+
+#include <charconv>
+#include <cstddef>
+
+#include <unicode/uchar.h>
+
+#include "utf8.h"
+
+namespace vondrel {
+
+Error Error::invalid_array_size(std::int64_t na, std::int64_t nb) {
+  Error e(Kind::InvalidArraySize);
+  e.i1_ = na;
+  e.i2_ = nb;
+  return e;
+}
+
+Error Error::unknown_instance(std::string instance) {
+  Error e(Kind::UnknownInstance);
+  e.s1_ = std::move(instance);
+  return e;
+}
+
+Error Error::undefined_port(std::string port) {
+  Error e(Kind::UndefinedPort);
+  e.s1_ = std::move(port);
+  return e;
+}
+
+Error Error::not_an_array_instance(std::string instance, std::string port, std::int64_t ia, std::int64_t ib) {
+  Error e(Kind::NotAnArrayInstance);
+  e.s1_ = std::move(instance);
+  e.s2_ = std::move(port);
+  e.i1_ = ia;
+  e.i2_ = ib;
+  return e;
+}
+
+Error Error::array_index_out_of_range(std::string instance, std::int64_t count, bool dimension) {
+  Error e(Kind::ArrayIndexOutOfRange);
+  e.s1_ = std::move(instance);
+  e.i1_ = count;
+  e.flag_ = dimension;
+  return e;
+}
+
+Error Error::canonical_port_missing(std::string port) {
+  Error e(Kind::CanonicalPortMissing);
+  e.s1_ = std::move(port);
+  return e;
+}
+
+Error Error::key_not_found(std::string message) {
+  Error e(Kind::KeyNotFound);
+  e.s1_ = std::move(message);
+  return e;
+}
+
+Error Error::flatten_name_clash(std::string instance, std::string new_name) {
+  Error e(Kind::FlattenNameClash);
+  e.s1_ = std::move(instance);
+  e.s2_ = std::move(new_name);
+  return e;
+}
+
+Error Error::flatten_unconnected_port(std::string instance, std::string port, std::string cell) {
+  Error e(Kind::FlattenUnconnectedPort);
+  e.s1_ = std::move(instance);
+  e.s2_ = std::move(port);
+  e.s3_ = std::move(cell);
+  return e;
+}
+
+Error Error::flatten_pass_limit(std::uint64_t passes) {
+  Error e(Kind::FlattenPassLimit);
+  // Stored in the signed slot; rendered back as unsigned.
+  e.i1_ = static_cast<std::int64_t>(passes);
+  return e;
+}
+
+Error Error::serialize(std::string message) {
+  Error e(Kind::Serialize);
+  e.s1_ = std::move(message);
+  return e;
+}
+
+Error Error::deserialize(std::string message) {
+  Error e(Kind::Deserialize);
+  e.s1_ = std::move(message);
+  return e;
+}
+
+namespace {
+
+template <class Int>
+void append_decimal(std::string& out, Int v) {
+  char buf[24];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  out.append(buf, r.ptr);
+}
+
+void append_hex(std::string& out, std::uint32_t v) {
+  char buf[12];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, 16);
+  out.append(buf, r.ptr);
+}
+
+// Decodes the UTF-8 sequence at s[i] and sets `len`; a malformed byte gives -1 with
+// `len` = 1.
+std::int32_t decode_utf8(std::string_view s, std::size_t i, std::size_t& len) {
+  const auto b0 = static_cast<unsigned char>(s[i]);
+  len = 1;
+  if (b0 < 0x80) return b0;
+  const std::size_t n = detail::utf8_sequence(s, i);
+  if (n == 0) return -1;
+  std::uint32_t cp = b0 & (0x7F >> n);
+  for (std::size_t k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
+  len = n;
+  return static_cast<std::int32_t>(cp);
+}
+
+bool needs_unicode_escape(UChar32 c) {
+  switch (u_charType(c)) {
+    case U_CONTROL_CHAR:   // Cc
+    case U_PRIVATE_USE_CHAR:  // Co
+    case U_FORMAT_CHAR:    // Cf
+    case U_UNASSIGNED:     // Cn
+    case U_SURROGATE:      // Cs (never decoded, kept for completeness)
+      return true;
+    default:
+      break;
+  }
+  if (c != 0x20 && u_isUWhiteSpace(c)) return true;
+  if (u_hasBinaryProperty(c, UCHAR_GRAPHEME_EXTEND)) return true;
+  if (u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT)) return true;
+  return false;
+}
+
+}  // namespace
+
+std::string quoted(std::string_view s) {
+  std::string out;
+  out.reserve(s.size() + 2);
+  out.push_back('"');
+  std::size_t i = 0;
+  while (i < s.size()) {
+    std::size_t len;
+    const std::int32_t c = decode_utf8(s, i, len);
+    if (c < 0) {
+      out += "\\u{fffd}";
+    } else if (c == 0) {
+      out += "\\0";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '"' || c == '\\') {
+      out.push_back('\\');
+      out.push_back(static_cast<char>(c));
+    } else if (c >= 0x20 && c < 0x7F) {
+      out.push_back(static_cast<char>(c));
+    } else if (needs_unicode_escape(c)) {
+      out += "\\u{";
+      append_hex(out, static_cast<std::uint32_t>(c));
+      out.push_back('}');
+    } else {
+      out.append(s.substr(i, len));
+    }
+    i += len;
+  }
+  out.push_back('"');
+  return out;
+}
+
+std::string Error::message() const {
+  std::string out;
+  switch (kind_) {
+    case Kind::InvalidArraySize:
+      out = "An instance array must have at least one instance in the array. na=";
+      append_decimal(out, i1_);
+      out += " and nb=";
+      append_decimal(out, i2_);
+      out += " must be >= 1";
+      break;
+    case Kind::UnknownInstance:
+      out = "Unknown instance ";
+      out += s1_;
+      break;
+    case Kind::UndefinedPort:
+      out = "Undefined netlist port ";
+      out += s1_;
+      break;
+    case Kind::NotAnArrayInstance:
+      out = "Instance ";
+      out += s1_;
+      out += " is not an array instance. But an array portref was requested PortArrayRefData { instance: ";
+      out += quoted(s1_);
+      out += ", port: ";
+      out += quoted(s2_);
+      out += ", ia: ";
+      append_decimal(out, i1_);
+      out += ", ib: ";
+      append_decimal(out, i2_);
+      out += " }";
+      break;
+    case Kind::ArrayIndexOutOfRange:
+      out = "Instance ";
+      out += s1_;
+      out += " has only ";
+      append_decimal(out, i1_);
+      out += flag_ ? " elements in `nb` direction" : " elements in `na` direction";
+      break;
+    case Kind::CanonicalPortMissing:
+      out = "normalize: canonical port ";
+      out += quoted(s1_);
+      out += " not present in netlist ports";
+      break;
+    case Kind::KeyNotFound:
+      out = s1_;
+      break;
+    case Kind::FlattenNameClash:
+      out = "flatten: inlining instance ";
+      out += quoted(s1_);
+      out += " would create instance ";
+      out += quoted(s2_);
+      out += ", which already exists";
+      break;
+    case Kind::FlattenUnconnectedPort:
+      out = "flatten: instance ";
+      out += quoted(s1_);
+      out += " is connected on port ";
+      out += quoted(s2_);
+      out += ", but that port is not part of any net inside cell ";
+      out += quoted(s3_);
+      out += " \xE2\x80\x94 inlining would drop the connection. Pass allow_unconnected_ports=True to inline anyway.";
+      break;
+    case Kind::FlattenPassLimit:
+      out = "flatten: still inlining after ";
+      append_decimal(out, static_cast<std::uint64_t>(i1_));
+      out += " passes \xE2\x80\x94 `netlists` describes a cell that contains itself";
+      break;
+    case Kind::Serialize:
+      out = "serialize: ";
+      out += s1_;
+      break;
+    case Kind::Deserialize:
+      out = "deserialize: ";
+      out += s1_;
+      break;
+  }
+  return out;
+}
+
+}  // namespace vondrel
