@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "vondrel/netlist.h"
+#include "print.h"
 
 using namespace vondrel;
 
