@@ -1,0 +1,72 @@
+// Argument binding and conversion for every method and constructor of the module.
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <initializer_list>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "py.h"
+
+namespace vondrel::py {
+
+// The arguments of a METH_FASTCALL | METH_KEYWORDS call.
+struct FastArgs {
+  PyObject* const* args;
+  Py_ssize_t nargs;
+  PyObject* kwnames;  // tuple of str, or nullptr
+};
+
+// A parameter list: `n` names, the first `n_positional` may be given by position (the first
+// `required` of them must be given), the rest are keyword-only (the first `kw_required` of
+// those must be given).
+class Signature {
+ public:
+  static constexpr int kMax = 16;
+
+  // `fname` is the name used in messages, e.g. "PortRef.as_python_str()".
+  Signature(const char* fname, std::initializer_list<const char*> positional, int required,
+            std::initializer_list<const char*> keyword_only = {}, int kw_required = 0);
+
+  // Binds into out[0..n): borrowed references, nullptr for parameters not given. On failure
+  // a TypeError is set and false returned.
+  bool bind(const FastArgs& a, PyObject** out) const;
+  // The same for a constructor's tuple and dict.
+  bool bind(PyObject* args, PyObject* kwargs, PyObject** out) const;
+
+  int size() const { return n_; }
+
+ private:
+  bool place_keyword(PyObject* key, PyObject* value, PyObject** out) const;
+  bool check_missing(Py_ssize_t nargs, PyObject** out) const;
+  bool too_many_positional(Py_ssize_t given) const;
+
+  const char* fname_;
+  const char* names_[kMax];
+  int n_ = 0;
+  int n_positional_ = 0;
+  int required_ = 0;
+  int kw_required_ = 0;
+};
+
+// Conversions. `param` names the parameter in the error text "argument 'param': ...".
+
+// A str (or subclass): its UTF-8 text, valid while `obj` lives.
+bool arg_str(PyObject* obj, const char* param, std::string_view& out);
+bool arg_string(PyObject* obj, const char* param, std::string& out);
+// Absent or None gives nullopt.
+bool arg_opt_string(PyObject* obj, const char* param, std::optional<std::string>& out);
+// Whatever the interpreter converts to a C long; TypeError re-labelled, OverflowError as is.
+bool arg_i64(PyObject* obj, const char* param, std::int64_t& out);
+// A real bool.
+bool arg_bool(PyObject* obj, const char* param, bool& out);
+// An instance of `type` (or a subclass); `type_label` is the class name for the message.
+bool arg_instance(PyObject* obj, PyTypeObject* type, const char* type_label, const char* param);
+
+// "'int' object cannot be converted to 'PyString'"
+std::string cannot_convert(PyObject* obj, std::string_view target);
+
+}  // namespace vondrel::py

@@ -1,0 +1,85 @@
+// The module entry: one module object per process, the classes registered in order.
+#include <Python.h>
+
+#include <atomic>
+#include <cstdint>
+
+#include "port.h"
+#include "py.h"
+#include "types.h"
+
+namespace vondrel::py {
+namespace {
+
+// Registration order; a class with a base class comes after its base.
+const ClassSpec* const kClasses[] = {
+    &kNetlistPortSpec,
+    &kPortRefSpec,
+    &kPortArrayRefSpec,
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "_native",
+    "",       // __doc__
+    0,        // no per-module state
+    nullptr,  // no module-level functions
+    nullptr, nullptr, nullptr, nullptr,
+};
+
+std::atomic<std::int64_t> recorded_interpreter{-1};
+PyObject* module_cell = nullptr;  // the one module object, kept for the life of the process
+
+const char* short_name(const char* full_name) {
+  const char* dot = full_name;
+  for (const char* p = full_name; *p; ++p)
+    if (*p == '.') dot = p + 1;
+  return dot;
+}
+
+bool register_class(PyObject* module, const ClassSpec& spec) {
+  PyTypeObject* type = build_class(spec);
+  if (!type) return false;
+  Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
+  if (!all) {
+    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
+    PyErr_Clear();
+    all = Ref::steal(PyList_New(0));
+    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
+  }
+  const char* name = short_name(spec.full_name);
+  Ref text = str(name);
+  if (!text || PyList_Append(all.get(), text.get()) < 0) return false;
+  return PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type)) == 0;
+}
+
+PyObject* init() {
+  std::int64_t id = PyInterpreterState_GetID(PyInterpreterState_Get());
+  if (id == -1) return nullptr;
+  std::int64_t expected = -1;
+  if (!recorded_interpreter.compare_exchange_strong(expected, id) && expected != id) {
+    PyErr_SetString(PyExc_ImportError,
+                    "vondrel._native does not support sub-interpreters: it can only be imported once per process");
+    return nullptr;
+  }
+  if (module_cell) return Ref::borrow(module_cell).release();
+  Ref module = Ref::steal(PyModule_Create(&module_def));
+  if (!module) return nullptr;
+  for (const ClassSpec* spec : kClasses) {
+    if (!register_class(module.get(), *spec)) return nullptr;
+  }
+  module_cell = Ref::borrow(module.get()).release();
+  return module.release();
+}
+
+}  // namespace
+}  // namespace vondrel::py
+
+PyMODINIT_FUNC PyInit__native(void) {
+  try {
+    return vondrel::py::init();
+  } catch (...) {
+    vondrel::py::set_error_from_exception();
+    return nullptr;
+  }
+}

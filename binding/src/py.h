@@ -1,0 +1,103 @@
+// The owning reference and the small helpers every binding file uses. Class code never
+// touches reference counts by hand: it holds Refs and hands them back with release().
+#pragma once
+
+#include <Python.h>
+
+#include <cstdint>
+#include <new>
+#include <string>
+#include <string_view>
+#include <utility>
+
+namespace vondrel::py {
+
+// Owns one strong reference (or none). Move-only.
+class Ref {
+ public:
+  Ref() = default;
+  Ref(std::nullptr_t) {}
+  // Takes over a new reference (nullptr allowed: an error is pending).
+  static Ref steal(PyObject* p) { return Ref(p); }
+  // Adds a reference to a borrowed pointer.
+  static Ref borrow(PyObject* p) {
+    Py_XINCREF(p);
+    return Ref(p);
+  }
+  Ref(Ref&& o) noexcept : p_(std::exchange(o.p_, nullptr)) {}
+  Ref& operator=(Ref&& o) noexcept {
+    if (this != &o) {
+      PyObject* old = std::exchange(p_, std::exchange(o.p_, nullptr));
+      Py_XDECREF(old);
+    }
+    return *this;
+  }
+  Ref(const Ref&) = delete;
+  Ref& operator=(const Ref&) = delete;
+  ~Ref() { Py_XDECREF(p_); }
+
+  PyObject* get() const { return p_; }
+  explicit operator bool() const { return p_ != nullptr; }
+  // Gives the reference to the caller (the interpreter, a container that steals).
+  PyObject* release() { return std::exchange(p_, nullptr); }
+  Ref copy() const { return borrow(p_); }
+
+ private:
+  explicit Ref(PyObject* p) : p_(p) {}
+  PyObject* p_ = nullptr;
+};
+
+inline Ref none() { return Ref::borrow(Py_None); }
+inline Ref boolean(bool b) { return Ref::borrow(b ? Py_True : Py_False); }
+inline Ref not_implemented() { return Ref::borrow(Py_NotImplemented); }
+
+inline Ref str(std::string_view s) {
+  return Ref::steal(PyUnicode_FromStringAndSize(s.data(), static_cast<Py_ssize_t>(s.size())));
+}
+inline Ref integer(std::int64_t v) { return Ref::steal(PyLong_FromLongLong(v)); }
+inline Ref uinteger(std::uint64_t v) { return Ref::steal(PyLong_FromUnsignedLongLong(v)); }
+inline Ref real(double v) { return Ref::steal(PyFloat_FromDouble(v)); }
+
+// Sets a Python exception; returns a null Ref (or false) so callers can `return fail(...)`.
+inline Ref raise(PyObject* type, const std::string& message) {
+  PyErr_SetString(type, message.c_str());
+  return {};
+}
+inline bool raise_false(PyObject* type, const std::string& message) {
+  PyErr_SetString(type, message.c_str());
+  return false;
+}
+
+// The qualified name of an object's class ("int", "PortRef").
+std::string type_name(PyObject* obj);
+
+// The UTF-8 text of a str (the interpreter's UnicodeEncodeError for lone surrogates is left
+// pending and false returned). The view lives as long as the str.
+bool utf8(PyObject* s, std::string_view& out);
+
+// The pending exception rendered "ClassName: message" and cleared.
+std::string take_error_text();
+// The pending exception's message alone (its str()), cleared.
+std::string take_error_message();
+// Whether the pending exception's class is exactly `type`.
+bool pending_error_is(PyObject* type);
+
+// Turns a C++ exception escaping a binding entry point into a Python exception.
+void set_error_from_exception() noexcept;
+
+// Recursion guard over the interpreter's own depth limit (RecursionError on overflow).
+class RecursionGuard {
+ public:
+  explicit RecursionGuard(const char* where) : ok_(Py_EnterRecursiveCall(where) == 0) {}
+  ~RecursionGuard() {
+    if (ok_) Py_LeaveRecursiveCall();
+  }
+  RecursionGuard(const RecursionGuard&) = delete;
+  RecursionGuard& operator=(const RecursionGuard&) = delete;
+  explicit operator bool() const { return ok_; }
+
+ private:
+  bool ok_;
+};
+
+}  // namespace vondrel::py

@@ -1,0 +1,688 @@
+#include "pycarrier.h"
+
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "args.h"
+#include "vondrel/content.h"
+#include "vondrel/json_value.h"
+#include "vondrel/record.h"
+#include "vondrel/wire.h"
+
+namespace vondrel::py {
+
+namespace {
+
+constexpr const char* kWhere = " while converting a Python object";
+
+// collections.abc.Sequence and Mapping, looked up once.
+PyObject* abc_class(const char* name) {
+  static PyObject* sequence = nullptr;
+  static PyObject* mapping = nullptr;
+  PyObject*& slot = (name[0] == 'S') ? sequence : mapping;
+  if (!slot) {
+    Ref abc = Ref::steal(PyImport_ImportModule("collections.abc"));
+    if (!abc) return nullptr;
+    slot = PyObject_GetAttrString(abc.get(), name);  // kept for the life of the process
+  }
+  return slot;
+}
+
+// 1 yes, 0 no, -1 error.
+int is_abc(PyObject* obj, const char* name) {
+  PyObject* cls = abc_class(name);
+  if (!cls) return -1;
+  return PyObject_IsInstance(obj, cls);
+}
+
+std::string unexpected_type(PyObject* obj, std::string_view target) {
+  return "unexpected type: " + cannot_convert(obj, target);
+}
+
+// ---------------------------------------------------------------------------------------
+// Element access of the three container shapes. Each visits (key?, value) pairs in order
+// and stops at the first false.
+
+// Mapping: a dict read in place, any other registered Mapping through keys() and values().
+// Returns 1 done, 0 visitor stopped (error recorded by it), -1 interpreter error pending.
+template <class Fn>
+int for_each_item(PyObject* obj, Fn&& fn) {
+  if (PyDict_CheckExact(obj)) {
+    Py_ssize_t pos = 0;
+    PyObject *k, *v;
+    while (PyDict_Next(obj, &pos, &k, &v)) {
+      // Hold both: the visitor may run Python code that changes the dict.
+      Ref key = Ref::borrow(k), value = Ref::borrow(v);
+      if (!fn(key.get(), value.get())) return 0;
+    }
+    return 1;
+  }
+  Ref keys = Ref::steal(PyMapping_Keys(obj));
+  if (!keys) return -1;
+  Ref values = Ref::steal(PyMapping_Values(obj));
+  if (!values) return -1;
+  Py_ssize_t n = PyMapping_Size(obj);
+  if (n < 0) return -1;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Ref key = Ref::steal(PySequence_GetItem(keys.get(), i));
+    if (!key) return -1;
+    Ref value = Ref::steal(PySequence_GetItem(values.get(), i));
+    if (!value) return -1;
+    if (!fn(key.get(), value.get())) return 0;
+  }
+  return 1;
+}
+
+// Sequence read by index (list, tuple, registered Sequence) or a set in iteration order.
+template <class Fn>
+int for_each_element(PyObject* obj, bool as_set, Fn&& fn) {
+  if (as_set) {
+    Ref it = Ref::steal(PyObject_GetIter(obj));
+    if (!it) return -1;
+    while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
+      if (!fn(item.get())) return 0;
+    }
+    return PyErr_Occurred() ? -1 : 1;
+  }
+  if (PyList_Check(obj)) {
+    for (Py_ssize_t i = 0; i < PyList_Size(obj); ++i) {
+      Ref item = Ref::borrow(PyList_GetItem(obj, i));
+      if (!item) return -1;
+      if (!fn(item.get())) return 0;
+    }
+    return 1;
+  }
+  if (PyTuple_Check(obj)) {
+    Py_ssize_t n = PyTuple_Size(obj);
+    for (Py_ssize_t i = 0; i < n; ++i) {
+      if (!fn(PyTuple_GetItem(obj, i))) return 0;
+    }
+    return 1;
+  }
+  Py_ssize_t n = PySequence_Size(obj);
+  if (n < 0) return -1;
+  for (Py_ssize_t i = 0; i < n; ++i) {
+    Ref item = Ref::steal(PySequence_GetItem(obj, i));
+    if (!item) return -1;
+    if (!fn(item.get())) return 0;
+  }
+  return 1;
+}
+
+// ---------------------------------------------------------------------------------------
+// Reading.
+
+class Reader {
+ public:
+  std::string error;
+
+  bool fail(std::string message) {
+    error = std::move(message);
+    return false;
+  }
+  // Renders the pending interpreter exception as the error.
+  bool fail_py() { return fail(take_error_text()); }
+
+  // --- primitive fields
+  bool read(PyObject* obj, std::string& out) {
+    if (!PyUnicode_Check(obj)) return fail(unexpected_type(obj, "PyString"));
+    std::string_view text;
+    if (!utf8(obj, text)) return fail_py();
+    out.assign(text);
+    return true;
+  }
+
+  bool read(PyObject* obj, std::int64_t& out) {
+    long v = PyLong_AsLong(obj);
+    if (v == -1 && PyErr_Occurred()) return fail_py();
+    out = static_cast<std::int64_t>(v);
+    return true;
+  }
+
+  bool read(PyObject* obj, double& out) {
+    double v = PyFloat_AsDouble(obj);
+    if (v == -1.0 && PyErr_Occurred()) return fail_py();
+    out = v;
+    return true;
+  }
+
+  bool read(PyObject* obj, bool& out) {
+    int t = PyObject_IsTrue(obj);
+    if (t < 0) return fail_py();
+    out = t != 0;
+    return true;
+  }
+
+  bool read(PyObject* obj, std::optional<NetlistArray>& out) {
+    if (obj == Py_None) {
+      out.reset();
+      return true;
+    }
+    NetlistArray a;
+    if (!read(obj, a)) return false;
+    out = a;
+    return true;
+  }
+
+  // --- containers
+  // 1 mapping, 0 not (error recorded), -1 error recorded.
+  bool require_mapping(PyObject* obj) {
+    if (PyDict_Check(obj)) return true;
+    int r = is_abc(obj, "Mapping");
+    if (r < 0) return fail_py();
+    if (r == 0) return fail(unexpected_type(obj, "Mapping"));
+    return true;
+  }
+
+  // Whether to read as a sequence (false) or a set (true); fails for neither.
+  bool sequence_shape(PyObject* obj, bool& as_set) {
+    as_set = false;
+    if (PyList_Check(obj) || PyTuple_Check(obj)) return true;
+    int r = is_abc(obj, "Sequence");
+    if (r < 0) return fail_py();
+    if (r > 0) return true;
+    if (PyAnySet_Check(obj)) {
+      as_set = true;
+      return true;
+    }
+    return fail(unexpected_type(obj, "Sequence"));
+  }
+
+  template <class Elem, class Fn>
+  bool read_list(PyObject* obj, std::vector<Elem>& out, Fn&& read_elem) {
+    bool as_set;
+    if (!sequence_shape(obj, as_set)) return false;
+    out.clear();
+    Py_ssize_t hint = PyObject_Size(obj);
+    if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
+    int r = for_each_element(obj, as_set, [&](PyObject* item) {
+      Elem e;
+      if (!read_elem(item, e)) return false;
+      out.push_back(std::move(e));
+      return true;
+    });
+    if (r < 0) return fail_py();
+    return r > 0;
+  }
+
+  bool read(PyObject* obj, std::vector<NetlistPort>& out) {
+    return read_list(obj, out, [&](PyObject* item, NetlistPort& p) { return read(item, p); });
+  }
+
+  bool read(PyObject* obj, Net& out) {
+    return read_list(obj, out.members, [&](PyObject* item, NetMember& m) { return read(item, m); });
+  }
+
+  bool read(PyObject* obj, std::vector<Net>& out) {
+    return read_list(obj, out, [&](PyObject* item, Net& n) { return read(item, n); });
+  }
+
+  template <class W>
+  bool read(PyObject* obj, OrderedMap<W>& out) {
+    if (!require_mapping(obj)) return false;
+    out.clear();
+    int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
+      std::string name;
+      if (!read(key, name)) return false;
+      W rec;
+      if (!read(value, rec)) return false;
+      out.insert_or_assign(std::move(name), std::move(rec));
+      return true;
+    });
+    if (r < 0) return fail_py();
+    return r > 0;
+  }
+
+  // --- records
+  template <class R>
+    requires record::is_record_v<R>
+  bool read(PyObject* obj, R& out) {
+    RecursionGuard guard(kWhere);
+    if (!guard) return fail_py();
+    if (!require_mapping(obj)) return false;
+    MapAccess m(*this, obj);
+    if (!m.start()) return false;
+    return record::read_map_record<R>(m, out);
+  }
+
+  // The map access the record driver walks: keys in the mapping's order.
+  struct MapAccess {
+    MapAccess(Reader& reader, PyObject* mapping) : r(reader), obj(mapping) {}
+    Reader& r;
+    PyObject* obj;
+    Ref keys, values;  // for mappings other than an exact dict
+    Py_ssize_t pos = 0, n = 0;
+    Ref key, value;    // current entry, held
+
+    bool start() {
+      if (PyDict_CheckExact(obj)) return true;
+      keys = Ref::steal(PyMapping_Keys(obj));
+      if (!keys) return r.fail_py();
+      values = Ref::steal(PyMapping_Values(obj));
+      if (!values) return r.fail_py();
+      n = PyMapping_Size(obj);
+      if (n < 0) return r.fail_py();
+      return true;
+    }
+
+    static int failed(bool) { return -1; }
+
+    int next_key(std::string_view& out) {
+      if (!keys) {
+        PyObject *k, *v;
+        if (!PyDict_Next(obj, &pos, &k, &v)) return 0;
+        key = Ref::borrow(k);
+        value = Ref::borrow(v);
+      } else {
+        if (pos >= n) return 0;
+        key = Ref::steal(PySequence_GetItem(keys.get(), pos));
+        if (!key) return failed(r.fail_py());
+        value = Ref::steal(PySequence_GetItem(values.get(), pos));
+        if (!value) return failed(r.fail_py());
+        ++pos;
+      }
+      if (!PyUnicode_Check(key.get())) return failed(r.fail("dict keys must have type str"));
+      if (!utf8(key.get(), out)) return failed(r.fail_py());
+      return 1;
+    }
+
+    template <class T>
+    bool read_value(T& out) {
+      return r.read(value.get(), out);
+    }
+    bool skip_value() { return true; }  // unknown keys of a bounding box: the value is not examined
+    bool fail(std::string message) { return r.fail(std::move(message)); }
+  };
+
+  // --- JSON values
+  bool read(PyObject* obj, JsonValue& out) {
+    if (obj == Py_None) {
+      out = JsonValue();
+      return true;
+    }
+    if (PyBool_Check(obj)) {
+      out = JsonValue(obj == Py_True);
+      return true;
+    }
+    if (PyLong_Check(obj)) return read_json_int(obj, out);
+    if (PyList_Check(obj) || PyTuple_Check(obj)) return read_json_array(obj, false, out);
+    if (PyDict_Check(obj)) return read_json_object(obj, out);
+    if (PyUnicode_Check(obj)) {
+      std::string s;
+      if (!read(obj, s)) return false;
+      out = JsonValue(std::move(s));
+      return true;
+    }
+    if (PyBytes_Check(obj)) return fail(record::invalid_type("byte array", record::kExpectAnyJson));
+    if (PyByteArray_Check(obj)) return fail(unexpected_type(obj, "PyBytes"));
+    if (PyFloat_Check(obj)) {
+      double d = PyFloat_AsDouble(obj);
+      out = std::isfinite(d) ? JsonValue(d) : JsonValue();
+      return true;
+    }
+    if (PyAnySet_Check(obj)) return read_json_array(obj, true, out);
+    int r = is_abc(obj, "Sequence");
+    if (r < 0) return fail_py();
+    if (r > 0) return read_json_array(obj, false, out);
+    r = is_abc(obj, "Mapping");
+    if (r < 0) return fail_py();
+    if (r > 0) return read_json_object(obj, out);
+    return fail("unsupported type " + type_name(obj));
+  }
+
+  bool read_json_int(PyObject* obj, JsonValue& out) {
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (v == -1 && PyErr_Occurred()) return fail_py();
+    if (overflow == 0) {
+      out = JsonValue::integer(v);
+      return true;
+    }
+    if (overflow > 0) {
+      unsigned long long u = PyLong_AsUnsignedLongLong(obj);
+      if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+        out = JsonValue::uinteger(u);
+        return true;
+      }
+      PyErr_Clear();
+    }
+    // Beyond 64 bits: out of range when it fits 128 bits, else the interpreter's overflow.
+    if (!fits_128(obj, overflow > 0)) return fail_py();
+    return fail("JSON number out of range");
+  }
+
+  // Whether a Python int beyond 64 bits still fits 128 bits (u128 for non-negative, i128 for
+  // negative). When it does not, the interpreter's OverflowError is left pending.
+  static bool fits_128(PyObject* obj, bool non_negative) {
+    Ref shift = Ref::steal(PyLong_FromLong(64));
+    if (!shift) return false;
+    Ref high = Ref::steal(PyNumber_Rshift(obj, shift.get()));
+    if (!high) return false;
+    if (non_negative) {
+      unsigned long long u = PyLong_AsUnsignedLongLong(high.get());
+      if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return true;
+      PyErr_Clear();
+    }
+    long h = PyLong_AsLong(high.get());
+    return !(h == -1 && PyErr_Occurred());
+  }
+
+  bool read_json_array(PyObject* obj, bool as_set, JsonValue& out) {
+    RecursionGuard guard(kWhere);
+    if (!guard) return fail_py();
+    JsonArray arr;
+    Py_ssize_t hint = PyObject_Size(obj);
+    if (hint < 0) PyErr_Clear(); else arr.reserve(static_cast<std::size_t>(hint));
+    int r = for_each_element(obj, as_set, [&](PyObject* item) {
+      JsonValue v;
+      if (!read(item, v)) return false;
+      arr.push_back(std::move(v));
+      return true;
+    });
+    if (r < 0) return fail_py();
+    if (r == 0) return false;
+    out = JsonValue(std::move(arr));
+    return true;
+  }
+
+  bool read(PyObject* obj, JsonObject& out) {
+    if (!require_mapping(obj)) return false;
+    return read_object_entries(obj, out);
+  }
+
+  bool read_json_object(PyObject* obj, JsonValue& out) {
+    JsonObject o;
+    if (!read_object_entries(obj, o)) return false;
+    out = JsonValue(std::move(o));
+    return true;
+  }
+
+  bool read_object_entries(PyObject* obj, JsonObject& out) {
+    RecursionGuard guard(kWhere);
+    if (!guard) return fail_py();
+    std::vector<JsonObject::Entry> entries;
+    Py_ssize_t hint = PyObject_Size(obj);
+    if (hint < 0) PyErr_Clear(); else entries.reserve(static_cast<std::size_t>(hint));
+    int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
+      std::string k;
+      if (!read(key, k)) return false;
+      JsonValue v;
+      if (!read(value, v)) return false;
+      entries.emplace_back(std::move(k), std::move(v));
+      return true;
+    });
+    if (r < 0) return fail_py();
+    if (r == 0) return false;
+    out = JsonObject::from_unsorted(std::move(entries));
+    return true;
+  }
+
+  // --- net members, through the buffered value
+  bool read(PyObject* obj, NetMember& out) {
+    Content c;
+    if (!read_content(obj, c)) return false;
+    auto m = member_from_content(std::move(c));
+    if (!m) return fail(std::string(record::kNoMemberVariant));
+    out = std::move(*m);
+    return true;
+  }
+
+  bool read_content(PyObject* obj, Content& out) {
+    if (obj == Py_None) {
+      out = Content();
+      return true;
+    }
+    if (PyBool_Check(obj)) {
+      out = Content(obj == Py_True);
+      return true;
+    }
+    if (PyLong_Check(obj)) return read_content_int(obj, out);
+    if (PyList_Check(obj) || PyTuple_Check(obj)) return read_content_seq(obj, false, out);
+    if (PyDict_Check(obj)) return read_content_map(obj, out);
+    if (PyUnicode_Check(obj)) {
+      std::string s;
+      if (!read(obj, s)) return false;
+      out = Content(std::move(s));
+      return true;
+    }
+    if (PyBytes_Check(obj)) {
+      char* data = nullptr;
+      Py_ssize_t n = 0;
+      if (PyBytes_AsStringAndSize(obj, &data, &n) < 0) return fail_py();
+      out = Content(ByteString{std::string(data, static_cast<std::size_t>(n))});
+      return true;
+    }
+    if (PyByteArray_Check(obj)) return fail(unexpected_type(obj, "PyBytes"));
+    if (PyFloat_Check(obj)) {
+      out = Content(PyFloat_AsDouble(obj));
+      return true;
+    }
+    if (PyAnySet_Check(obj)) return read_content_seq(obj, true, out);
+    int r = is_abc(obj, "Sequence");
+    if (r < 0) return fail_py();
+    if (r > 0) return read_content_seq(obj, false, out);
+    r = is_abc(obj, "Mapping");
+    if (r < 0) return fail_py();
+    if (r > 0) return read_content_map(obj, out);
+    return fail("unsupported type " + type_name(obj));
+  }
+
+  bool read_content_int(PyObject* obj, Content& out) {
+    int overflow = 0;
+    long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
+    if (v == -1 && PyErr_Occurred()) return fail_py();
+    if (overflow == 0) {
+      out = v >= 0 ? Content(static_cast<std::uint64_t>(v)) : Content(static_cast<std::int64_t>(v));
+      return true;
+    }
+    if (overflow > 0) {
+      unsigned long long u = PyLong_AsUnsignedLongLong(obj);
+      if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
+        out = Content(static_cast<std::uint64_t>(u));
+        return true;
+      }
+      PyErr_Clear();
+    }
+    if (!fits_128(obj, overflow > 0)) return fail_py();
+    Ref text = Ref::steal(PyObject_Str(obj));
+    std::string_view digits;
+    if (!text || !utf8(text.get(), digits)) return fail_py();
+    std::string unexpected = "integer `" + std::string(digits) + (overflow > 0 ? "` as u128" : "` as i128");
+    return fail(record::invalid_type(unexpected, "any value"));
+  }
+
+  bool read_content_seq(PyObject* obj, bool as_set, Content& out) {
+    RecursionGuard guard(kWhere);
+    if (!guard) return fail_py();
+    Content::Seq seq;
+    int r = for_each_element(obj, as_set, [&](PyObject* item) {
+      Content c;
+      if (!read_content(item, c)) return false;
+      seq.push_back(std::move(c));
+      return true;
+    });
+    if (r < 0) return fail_py();
+    if (r == 0) return false;
+    out = Content(std::move(seq));
+    return true;
+  }
+
+  bool read_content_map(PyObject* obj, Content& out) {
+    RecursionGuard guard(kWhere);
+    if (!guard) return fail_py();
+    Content::Map map;
+    int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
+      Content k, v;
+      if (!read_content(key, k) || !read_content(value, v)) return false;
+      map.emplace_back(std::move(k), std::move(v));
+      return true;
+    });
+    if (r < 0) return fail_py();
+    if (r == 0) return false;
+    out = Content(std::move(map));
+    return true;
+  }
+};
+
+// ---------------------------------------------------------------------------------------
+// Writing.
+
+// Interned key strings of the record descriptions, by the address of their text.
+PyObject* key_object(std::string_view key) {
+  static std::unordered_map<const char*, PyObject*> cache;
+  auto it = cache.find(key.data());
+  if (it != cache.end()) return it->second;
+  PyObject* s = PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size()));
+  if (!s) return nullptr;
+  PyUnicode_InternInPlace(&s);
+  cache.emplace(key.data(), s);  // kept for the life of the process
+  return s;
+}
+
+Ref write(const std::string& s) { return str(s); }
+Ref write(std::int64_t v) { return integer(v); }
+Ref write(double v) { return real(v); }
+Ref write(bool v) { return boolean(v); }
+Ref write(const JsonValue& v);
+Ref write(const JsonObject& o);
+Ref write(const NetMember& m);
+Ref write(const Net& n);
+
+template <class R>
+  requires record::is_record_v<R>
+Ref write(const R& rec);
+
+Ref write(const std::optional<NetlistArray>& a) {
+  if (!a) return none();
+  return write(*a);
+}
+
+template <class T>
+Ref write_list(const std::vector<T>& items) {
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
+  if (!list) return {};
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    Ref item = write(items[i]);
+    if (!item) return {};
+    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release());  // steals
+  }
+  return list;
+}
+
+Ref write(const std::vector<Net>& nets) { return write_list(nets); }
+Ref write(const std::vector<NetlistPort>& ports) { return write_list(ports); }
+Ref write(const Net& n) { return write_list(n.members); }
+
+Ref write(const NetMember& m) {
+  return std::visit([](const auto& v) { return write(v); }, m);
+}
+
+template <class W>
+Ref write(const OrderedMap<W>& map) {
+  Ref dict = Ref::steal(PyDict_New());
+  if (!dict) return {};
+  for (const auto& [name, rec] : map) {
+    Ref key = str(name);
+    if (!key) return {};
+    Ref value = write(rec);
+    if (!value) return {};
+    if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
+  }
+  return dict;
+}
+
+Ref write(const JsonObject& o) {
+  Ref dict = Ref::steal(PyDict_New());
+  if (!dict) return {};
+  for (const auto& [k, v] : o) {
+    Ref key = str(k);
+    if (!key) return {};
+    Ref value = write(v);
+    if (!value) return {};
+    if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
+  }
+  return dict;
+}
+
+Ref write(const JsonValue& v) {
+  switch (v.kind()) {
+    case JsonValue::Null: return none();
+    case JsonValue::Bool: return boolean(std::get<bool>(v.v));
+    case JsonValue::UInt: return uinteger(std::get<std::uint64_t>(v.v));
+    case JsonValue::Int: return integer(std::get<std::int64_t>(v.v));
+    case JsonValue::Double: return real(std::get<double>(v.v));
+    case JsonValue::String: return str(std::get<std::string>(v.v));
+    case JsonValue::Array: return write_list(std::get<JsonArray>(v.v));
+    case JsonValue::Object: return write(std::get<JsonObject>(v.v));
+  }
+  return none();
+}
+
+// The writer the record driver walks: one dict, keys inserted in written order.
+struct DictWriter {
+  Ref dict;
+  PyObject* pending = nullptr;
+  bool begin_record(std::size_t) {
+    dict = Ref::steal(PyDict_New());
+    return static_cast<bool>(dict);
+  }
+  bool key(std::string_view k) {
+    pending = key_object(k);
+    return pending != nullptr;
+  }
+  template <class T>
+  bool write_value(const T& value) {
+    Ref v = write(value);
+    return v && PyDict_SetItem(dict.get(), pending, v.get()) == 0;
+  }
+  bool end_record() { return true; }
+};
+
+template <class R>
+  requires record::is_record_v<R>
+Ref write(const R& rec) {
+  DictWriter w;
+  if (!record::write_record<R>(w, rec)) return {};
+  return std::move(w.dict);
+}
+
+}  // namespace
+
+template <class T>
+bool read_py(PyObject* obj, T& out, std::string& error) {
+  Reader r;
+  if (r.read(obj, out)) return true;
+  error = std::move(r.error);
+  return false;
+}
+
+template <class T>
+Ref write_py(const T& value) {
+  return write(value);
+}
+
+#define VONDREL_PY_CARRIER(T)                                          \
+  template bool read_py<T>(PyObject*, T&, std::string&); \
+  template Ref write_py<T>(const T&);
+
+VONDREL_PY_CARRIER(NetlistPort)
+VONDREL_PY_CARRIER(PortRef)
+VONDREL_PY_CARRIER(PortArrayRef)
+VONDREL_PY_CARRIER(NetlistArray)
+VONDREL_PY_CARRIER(NetlistInstanceWire)
+VONDREL_PY_CARRIER(NetlistWire)
+VONDREL_PY_CARRIER(BBox)
+VONDREL_PY_CARRIER(Placement)
+VONDREL_PY_CARRIER(PlacedInstanceWire)
+VONDREL_PY_CARRIER(PlacedNetlistWire)
+VONDREL_PY_CARRIER(Net)
+VONDREL_PY_CARRIER(NetMember)
+VONDREL_PY_CARRIER(JsonValue)
+VONDREL_PY_CARRIER(JsonObject)
+
+#undef VONDREL_PY_CARRIER
+
+}  // namespace vondrel::py

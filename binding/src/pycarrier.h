@@ -1,0 +1,44 @@
+// The Python-object carrier: every wire record, net and JSON value read from and written to
+// plain Python objects (dicts, lists, str, int, float, bool, None), through the record
+// descriptions shared with the JSON text carrier.
+#pragma once
+
+#include <Python.h>
+
+#include <string>
+
+#include "py.h"
+#include "vondrel/net.h"
+
+namespace vondrel::py {
+
+// Reads `obj` as T. On failure returns false with the converter's message in `error` (an
+// exception met on the way is rendered "ClassName: message" and cleared).
+// T: NetlistPort, PortRef, PortArrayRef, NetlistArray, NetlistInstanceWire, NetlistWire,
+// BBox, Placement, PlacedInstanceWire, PlacedNetlistWire, Net, NetMember, JsonValue,
+// JsonObject.
+template <class T>
+bool read_py(PyObject* obj, T& out, std::string& error);
+
+// Writes `value` as new Python objects; a null Ref with the interpreter's exception pending
+// when an object cannot be created.
+template <class T>
+Ref write_py(const T& value);
+
+// The two wrappers the classes use: ValueError "from_dict: {}" / "to_dict: {}".
+template <class T>
+bool from_py_any(PyObject* obj, T& out) {
+  std::string error;
+  if (read_py(obj, out, error)) return true;
+  PyErr_SetString(PyExc_ValueError, ("from_dict: " + error).c_str());
+  return false;
+}
+
+template <class T>
+Ref to_py_dict(const T& value) {
+  Ref out = write_py(value);
+  if (!out) return raise(PyExc_ValueError, "to_dict: " + take_error_text());
+  return out;
+}
+
+}  // namespace vondrel::py

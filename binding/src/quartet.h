@@ -1,0 +1,115 @@
+// The methods every data class shares: to_dict, from_dict, to_json, from_json and the
+// pydantic hook, written once over a class's traits:
+//
+//   C::kName                      class name, for argument messages
+//   C::Record                     the wire record (defaults to the core value)
+//   C::record(self)               the record of an object, read under a shared borrow
+//   C::from_record(Record&&)      the core value of a record read back
+//
+// from_dict / from_json always answer an object of exactly the defining class C.
+#pragma once
+
+#include <string>
+
+#include "args.h"
+#include "helpers.h"
+#include "object.h"
+#include "py.h"
+#include "pycarrier.h"
+#include "types.h"
+#include "vondrel/json.h"
+
+namespace vondrel::py {
+
+// "PortRef.to_dict()": the method's name in argument messages.
+template <class C>
+std::string qualified(const char* method) {
+  return std::string(C::kName) + "." + method + "()";
+}
+
+// A method without parameters: accepts no arguments.
+inline bool no_arguments(const std::string& fname, const FastArgs& a) {
+  if (a.nargs == 0 && !a.kwnames) return true;
+  PyObject* unused[1];
+  return Signature(fname.c_str(), {}, 0).bind(a, unused);
+}
+
+template <class C>
+Ref to_dict_method(PyObject* self, const FastArgs& a) {
+  static const std::string fname = qualified<C>("to_dict");
+  if (!no_arguments(fname, a)) return {};
+  Shared guard(self);
+  if (!guard) return {};
+  return to_py_dict(C::record(self));
+}
+
+template <class C>
+Ref to_json_method(PyObject* self, const FastArgs& a) {
+  static const std::string fname = qualified<C>("to_json");
+  if (!no_arguments(fname, a)) return {};
+  Shared guard(self);
+  if (!guard) return {};
+  std::string out;
+  out.reserve(128);
+  write_json(out, C::record(self));
+  return str(out);
+}
+
+template <class C>
+Ref from_dict_method(PyObject*, const FastArgs& a) {
+  static const std::string fname = qualified<C>("from_dict");
+  static const Signature sig(fname.c_str(), {"obj"}, 1);
+  PyObject* argv[1];
+  if (!sig.bind(a, argv)) return {};
+  typename C::Record rec{};
+  if (!from_py_any(argv[0], rec)) return {};
+  return wrap<C>(C::from_record(std::move(rec)));
+}
+
+template <class C>
+Ref from_json_method(PyObject*, const FastArgs& a) {
+  static const std::string fname = qualified<C>("from_json");
+  static const Signature sig(fname.c_str(), {"data"}, 1);
+  PyObject* argv[1];
+  if (!sig.bind(a, argv)) return {};
+  std::string_view text;
+  if (!arg_str(argv[0], "data", text)) return {};
+  typename C::Record rec{};
+  Status st = read_json(text, rec);
+  if (!st) return core_error(std::move(st).error());
+  return wrap<C>(C::from_record(std::move(rec)));
+}
+
+template <class C>
+Ref pydantic_method(PyObject* cls, const FastArgs& a) {
+  static const std::string fname = qualified<C>("__get_pydantic_core_schema__");
+  static const Signature sig(fname.c_str(), {"_source_type", "_handler"}, 2);
+  PyObject* argv[2];
+  if (!sig.bind(a, argv)) return {};
+  return pydantic_core_schema(cls);
+}
+
+// The table rows, with their text signatures.
+template <class C>
+constexpr PyMethodDef pydantic_row() {
+  return classmethod<&pydantic_method<C>>("__get_pydantic_core_schema__",
+                                          "__get_pydantic_core_schema__($cls, _source_type, _handler)\n--\n\n");
+}
+template <class C>
+constexpr PyMethodDef to_json_row() {
+  return method<&to_json_method<C>>("to_json", "to_json($self)\n--\n\n");
+}
+template <class C>
+constexpr PyMethodDef from_json_row() {
+  return classmethod<&from_json_method<C>>("from_json", "from_json($cls, data)\n--\n\n");
+}
+template <class C>
+constexpr PyMethodDef to_dict_row() {
+  return method<&to_dict_method<C>>("to_dict", "to_dict($self)\n--\n\n");
+}
+template <class C>
+constexpr PyMethodDef from_dict_row() {
+  return classmethod<&from_dict_method<C>>("from_dict", "from_dict($cls, obj)\n--\n\n");
+}
+
+}  // namespace vondrel::py
