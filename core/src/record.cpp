@@ -27,37 +27,6 @@ std::string decimal(Int v) {
   return std::string(buf, r.ptr);
 }
 
-// Double quotes with backslash escapes for quotes, backslashes and control characters.
-// Interim until the shared quoted form is available in the core.
-std::string quote_for_message(std::string_view s) {
-  static constexpr char kHex[] = "0123456789abcdef";
-  std::string out;
-  out.reserve(s.size() + 2);
-  out += '"';
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(s[i]);
-    switch (c) {
-      case 0: out += "\\0"; break;
-      case '\t': out += "\\t"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      default:
-        if (c < 0x20 || c == 0x7F) {
-          out += "\\u{";
-          if (c >= 0x10) out += kHex[c >> 4];
-          out += kHex[c & 15];
-          out += '}';
-        } else {
-          out += static_cast<char>(c);
-        }
-    }
-  }
-  out += '"';
-  return out;
-}
-
 }  // namespace
 
 std::string missing_field(std::string_view key) { return "missing field " + backquoted(key); }
@@ -119,7 +88,7 @@ std::string unexpected_float(double v) {
   return "floating point " + backquoted(format_double(v));
 }
 
-std::string unexpected_string(std::string_view s) { return "string " + quote_for_message(s); }
+std::string unexpected_string(std::string_view s) { return "string " + quoted(s); }
 std::string unexpected_sequence() { return "sequence"; }
 std::string unexpected_map() { return "map"; }
 

@@ -45,6 +45,19 @@ class OrderedMap {
     return it == map_.end() ? nullptr : &it.value();
   }
 
+  static constexpr std::size_t npos = static_cast<std::size_t>(-1);
+
+  // Position of `key` in insertion order, or npos when absent.
+  std::size_t index_of(std::string_view key) const {
+    auto it = map_.find(key);
+    return it == map_.end() ? npos : static_cast<std::size_t>(it - map_.begin());
+  }
+
+  // Appends key -> value when the key is absent; returns false (and stores nothing) when present.
+  bool try_append(std::string key, V value) {
+    return map_.try_emplace(std::move(key), std::move(value)).second;
+  }
+
   // Replaces the value of an existing key in its position, else appends.
   V& insert_or_assign(std::string key, V value) {
     auto r = map_.insert_or_assign(std::move(key), std::move(value));

@@ -62,6 +62,10 @@ struct PlacedNetlist {
   Status remove_instances(std::vector<std::string> names);
 };
 
+// Re-expresses `child` (a placement inside an inlined cell, in that cell's coordinates) in
+// the coordinates of the cell that `parent` places the inlined instance in.
+Placement compose_placement(const Placement& parent, const Placement& child);
+
 // Pairs the two name-keyed maps: every `placements` name first, then names only in `cells`.
 ExtrasMap merge_extras(std::optional<std::unordered_map<std::string, Placement>> placements,
                        std::optional<std::unordered_map<std::string, std::string>> cells);

@@ -1,0 +1,84 @@
+// Hierarchical flattening: inlining instances by the contents of their cell's netlist.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "vondrel/error.h"
+#include "vondrel/instance.h"
+#include "vondrel/net.h"
+#include "vondrel/ordered_map.h"
+#include "vondrel/placement.h"
+#include "vondrel/port.h"
+
+namespace vondrel {
+
+// String-keyed hash containers with lookup by string_view.
+using NameSet = std::unordered_set<std::string, StringHash, std::equal_to<>>;
+// Instance name -> cell name.
+using CellNameMap = std::unordered_map<std::string, std::string, StringHash, std::equal_to<>>;
+
+struct FlattenOptions {
+  std::optional<NameSet> cells;  // absent: no filter; present and empty: inline nothing
+  NameSet exclude;
+  bool recursive = true;
+  bool allow_unconnected_ports = false;
+  bool warn_skipped = false;
+  std::string separator = ".";
+
+  static FlattenOptions make(std::optional<std::vector<std::string>> cells,
+                             std::optional<std::vector<std::string>> exclude, bool recursive,
+                             bool allow_unconnected_ports, bool warn_skipped, std::string separator);
+};
+
+// The engine's record of one netlist; `extras` is empty for a plain netlist and may lack
+// entries for instances or hold names that are not instances.
+struct NetlistData {
+  OrderedMap<NetlistInstance> instances;
+  std::vector<Net> nets;
+  std::vector<NetlistPort> ports;
+  ExtrasMap extras;
+  friend bool operator==(const NetlistData&, const NetlistData&) = default;
+};
+
+// Cell name -> that cell's netlist.
+using NetlistDataMap = std::unordered_map<std::string, NetlistData, StringHash, std::equal_to<>>;
+// Cell name -> (name of an instance of that cell -> its cell name).
+using SubInstanceCellMaps = std::unordered_map<std::string, CellNameMap, StringHash, std::equal_to<>>;
+
+// What one flatten call hands from pass to pass.
+struct FlattenState {
+  NetlistData data;
+  std::vector<std::string> warnings;  // skip messages, in the order they were made
+  CellNameMap cell_of;                // only instances whose cell is known
+  NameSet warned;                     // instances that already have a skip message
+};
+
+struct FlattenResult {
+  NetlistData data;                   // in canonical order
+  std::vector<std::string> warnings;
+};
+
+struct PassResult {
+  FlattenState state;
+  bool changed = false;               // true when the pass inlined at least one instance
+};
+
+inline constexpr unsigned kFlattenMaxPasses = 1000;
+
+// Flattens `data` through the cells of `netlists`: one pass, or passes until nothing is left
+// to inline (FlattenPassLimit after 1000). The result is sorted into canonical order.
+Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& instance_cell_map,
+                                      const NetlistDataMap& netlists,
+                                      const SubInstanceCellMaps& sub_instance_cell_maps,
+                                      const FlattenOptions& options);
+
+// One inlining pass over the state: selection, renaming, placements, net rewiring.
+Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlists,
+                               const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options);
+
+}  // namespace vondrel

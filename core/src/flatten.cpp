@@ -1,0 +1,363 @@
+// The flatten driver and its inlining pass.
+//
+// A pass classifies every instance, builds the new instance, extras and cell maps (inlined
+// instances replaced in place by their renamed children), then rewires the nets: each net
+// inside an inlined cell that reaches one of the cell's top-level ports is joined, through a
+// union-find over net indices, with the parent nets connected to that port of the instance.
+// Every step is a hash lookup per name or member; nothing recurses over the hierarchy.
+
+#include "vondrel/flatten.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <string_view>
+#include <utility>
+
+#include "vondrel/union_find.h"
+
+namespace vondrel {
+
+FlattenOptions FlattenOptions::make(std::optional<std::vector<std::string>> cells,
+                                    std::optional<std::vector<std::string>> exclude, bool recursive,
+                                    bool allow_unconnected_ports, bool warn_skipped, std::string separator) {
+  FlattenOptions out;
+  if (cells) {
+    out.cells.emplace();
+    out.cells->reserve(cells->size());
+    for (auto& c : *cells) out.cells->insert(std::move(c));
+  }
+  if (exclude) {
+    out.exclude.reserve(exclude->size());
+    for (auto& c : *exclude) out.exclude.insert(std::move(c));
+  }
+  out.recursive = recursive;
+  out.allow_unconnected_ports = allow_unconnected_ports;
+  out.warn_skipped = warn_skipped;
+  out.separator = std::move(separator);
+  return out;
+}
+
+namespace {
+
+constexpr std::uint32_t kNone = UINT32_MAX;
+
+const Placement kZeroPlacement{};
+
+// An instance chosen for inlining in this pass.
+struct Selected {
+  const std::string* name;     // key in the old instance map
+  const std::string* cell;     // key in `netlists`
+  const NetlistData* netlist;  // the cell's netlist
+};
+
+// A port of an inlined instance: (position in the selection, port name).
+struct PortKey {
+  std::uint32_t sel;
+  std::string_view port;
+  friend bool operator==(const PortKey&, const PortKey&) = default;
+};
+
+struct PortKeyHash {
+  std::size_t operator()(const PortKey& k) const noexcept {
+    return std::hash<std::string_view>{}(k.port) ^ (static_cast<std::size_t>(k.sel) * 0x9E3779B97F4A7C15ull);
+  }
+};
+
+// The nets that reach one port: the first one seen (the others are united with it), and
+// whether some net inside the cell reaches it.
+struct PortNets {
+  std::size_t first;
+  bool inner = false;
+};
+
+using PortNetMap = std::unordered_map<PortKey, PortNets, PortKeyHash>;
+
+std::string skip_message(const std::string& instance, std::string_view reason) {
+  std::string msg = "not flattening instance ";
+  msg += quoted(instance);
+  msg += ": ";
+  msg += reason;
+  return msg;
+}
+
+std::string joined(std::string_view parent, std::string_view separator, std::string_view child) {
+  std::string out;
+  out.reserve(parent.size() + separator.size() + child.size());
+  out += parent;
+  out += separator;
+  out += child;
+  return out;
+}
+
+// Notes that `pk` is reached by new net `index`, joining it with the nets seen before.
+PortNetMap::value_type& reach(PortNetMap& ports, UnionFind& uf, PortKey pk, std::size_t index) {
+  auto [it, fresh] = ports.try_emplace(pk, PortNets{index});
+  if (!fresh) uf.unite(it->second.first, index);
+  return *it;
+}
+
+// The nets after a pass that inlines `selection`. `old_instances` still holds every old
+// instance name; `sel_of_pos` maps an old instance position to its selection index.
+Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap<NetlistInstance>& old_instances,
+                                     const std::vector<Selected>& selection,
+                                     const std::vector<std::uint32_t>& sel_of_pos, const FlattenOptions& options) {
+  std::size_t total = old_nets.size();
+  for (const Selected& s : selection) total += s.netlist->nets.size();
+
+  std::vector<std::vector<NetMember>> nets(total);
+  UnionFind uf(total);
+  PortNetMap ports;
+  std::vector<const PortNetMap::value_type*> connections;
+
+  const auto selection_of = [&](const std::string& instance) -> std::uint32_t {
+    const std::size_t pos = old_instances.index_of(instance);
+    return pos == OrderedMap<NetlistInstance>::npos ? kNone : sel_of_pos[pos];
+  };
+
+  // Parent nets keep their order and indices; references to inlined instances are cut
+  // and recorded against the port they reached (array elements count as the port).
+  // Members that are cut stay in place in `old_nets`, so the port names viewed from the
+  // map keys stay valid.
+  for (std::size_t i = 0; i < old_nets.size(); ++i) {
+    std::vector<NetMember>& dst = nets[i];
+    dst.reserve(old_nets[i].members.size());
+    for (NetMember& m : old_nets[i].members) {
+      if (const std::string* inst = member_instance(m)) {
+        const std::uint32_t sel = selection_of(*inst);
+        if (sel != kNone) {
+          const std::string& port =
+              std::holds_alternative<PortRef>(m) ? std::get<PortRef>(m).port : std::get<PortArrayRef>(m).port;
+          connections.push_back(&reach(ports, uf, PortKey{sel, port}, i));
+          continue;
+        }
+      }
+      dst.push_back(std::move(m));
+    }
+  }
+
+  // Nets inside each inlined cell, with instance names joined to the inlined instance's.
+  std::size_t j = old_nets.size();
+  for (std::uint32_t sel = 0; sel < selection.size(); ++sel) {
+    const Selected& s = selection[sel];
+    std::string prefix = joined(*s.name, options.separator, {});
+    for (const Net& net : s.netlist->nets) {
+      std::vector<NetMember>& dst = nets[j];
+      dst.reserve(net.members.size());
+      for (const NetMember& m : net.members) {
+        if (const auto* p = std::get_if<NetlistPort>(&m)) {
+          reach(ports, uf, PortKey{sel, p->name}, j).second.inner = true;
+        } else if (const auto* r = std::get_if<PortRef>(&m)) {
+          dst.emplace_back(PortRef{prefix + r->instance, r->port});
+        } else {
+          const auto& a = std::get<PortArrayRef>(m);
+          dst.emplace_back(PortArrayRef{prefix + a.instance, a.port, a.ia, a.ib});
+        }
+      }
+      ++j;
+    }
+  }
+
+  // A connection that no inside net takes over would be dropped.
+  if (!options.allow_unconnected_ports) {
+    for (const auto* c : connections) {
+      if (!c->second.inner) {
+        const Selected& s = selection[c->first.sel];
+        return Error::flatten_unconnected_port(*s.name, std::string(c->first.port), *s.cell);
+      }
+    }
+  }
+
+  // Groups in the order of their smallest index, each listing its nets in index order.
+  std::vector<std::uint32_t> group_of(total);
+  std::vector<std::uint32_t> group_of_root(total, kNone);
+  std::uint32_t groups = 0;
+  for (std::size_t i = 0; i < total; ++i) {
+    const std::size_t root = uf.find(i);
+    if (group_of_root[root] == kNone) group_of_root[root] = groups++;
+    group_of[i] = group_of_root[root];
+  }
+  group_of_root = {};
+  std::vector<std::uint32_t> start(groups + 1, 0);
+  for (std::uint32_t g : group_of) ++start[g + 1];
+  for (std::uint32_t g = 0; g < groups; ++g) start[g + 1] += start[g];
+  std::vector<std::uint32_t> order(total);
+  {
+    std::vector<std::uint32_t> fill(start.begin(), start.end() - 1);
+    for (std::size_t i = 0; i < total; ++i) order[fill[group_of[i]]++] = static_cast<std::uint32_t>(i);
+  }
+
+  // Emit: members concatenated, sorted, repeated members removed (equal members are equal
+  // in every field, so sorting first and keeping one of each run gives the same net as
+  // dropping later repetitions first); a group left without members is dropped.
+  std::vector<Net> out;
+  out.reserve(groups);
+  for (std::uint32_t g = 0; g < groups; ++g) {
+    std::vector<NetMember> members = std::move(nets[order[start[g]]]);
+    for (std::uint32_t k = start[g] + 1; k < start[g + 1]; ++k) {
+      auto& more = nets[order[k]];
+      members.insert(members.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+      more = {};
+    }
+    if (members.empty()) continue;
+    sort_members(members);
+    members.erase(std::unique(members.begin(), members.end()), members.end());
+    out.push_back(Net{std::move(members)});
+  }
+  return out;
+}
+
+}  // namespace
+
+Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlists,
+                               const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options) {
+  NetlistData& data = state.data;
+
+  // 1. Classify, 2. collect skip messages (at most one per instance name and call).
+  std::vector<Selected> selection;
+  std::vector<std::size_t> selected_pos;
+  const auto skip = [&](const std::string& name, auto&& reason) {
+    if (!options.warn_skipped) return;
+    if (state.warned.insert(name).second) state.warnings.push_back(skip_message(name, reason()));
+  };
+  std::size_t pos = 0;
+  for (auto it = data.instances.begin(); it != data.instances.end(); ++it, ++pos) {
+    const std::string& name = it->first;
+    const auto cell_it = state.cell_of.find(name);
+    if (cell_it == state.cell_of.end()) {
+      skip(name, [] {
+        return std::string_view(
+            "its cell name is unknown (pass instance_cell_map/sub_instance_cell_maps, or use a PlacedNetlist)");
+      });
+      continue;
+    }
+    const std::string& cell = cell_it->second;
+    if (options.exclude.count(cell) != 0) continue;
+    if (options.cells && options.cells->count(cell) == 0) continue;
+    const auto nl = netlists.find(cell);
+    if (nl == netlists.end()) {
+      skip(name, [&] { return "no netlist given for its cell " + quoted(cell); });
+      continue;
+    }
+    if (nl->second.instances.empty()) {
+      skip(name, [&] { return "cell " + quoted(cell) + " has no instances of its own"; });
+      continue;
+    }
+    const auto& array = it->second.array;
+    if (array && (array->na >= 2 || array->nb >= 2)) {
+      skip(name, [] { return std::string_view("it is an array instance, which cannot be inlined"); });
+      continue;
+    }
+    selection.push_back(Selected{&name, &nl->first, &nl->second});
+    selected_pos.push_back(pos);
+  }
+
+  // 3. Nothing to inline: the state is returned as it is.
+  if (selection.empty()) return PassResult{std::move(state), false};
+
+  // 4. The old instance map stays whole (keys intact) until the pass ends: its keys are the
+  // selected and kept-name sets. Values are moved out as they are consumed.
+  OrderedMap<NetlistInstance>& old_instances = data.instances;
+  ExtrasMap& old_extras = data.extras;
+  std::vector<std::uint32_t> sel_of_pos(old_instances.size(), kNone);
+  std::size_t new_count = old_instances.size() - selection.size();
+  for (std::uint32_t s = 0; s < selection.size(); ++s) {
+    sel_of_pos[selected_pos[s]] = s;
+    new_count += selection[s].netlist->instances.size();
+  }
+  // The cells of inlined instances leave the cell map; their children's come in below.
+  for (const Selected& s : selection) state.cell_of.erase(*s.name);
+
+  OrderedMap<NetlistInstance> instances;
+  ExtrasMap extras;
+  instances.reserve(new_count);
+  extras.reserve(new_count);
+
+  // 5. Walk the old instances: kept ones carried over, selected ones replaced by children.
+  pos = 0;
+  for (auto it = old_instances.begin(); it != old_instances.end(); ++it, ++pos) {
+    const std::string& name = it->first;
+    const std::uint32_t sel = sel_of_pos[pos];
+    if (sel == kNone) {
+      instances.try_append(name, std::move(it.value()));
+      if (PlacedExtra* e = old_extras.find(name)) extras.try_append(name, std::move(*e));
+      continue;
+    }
+    const Selected& s = selection[sel];
+    const NetlistData& cell_netlist = *s.netlist;
+    const PlacedExtra* own = old_extras.find(name);
+    const Placement& parent_placement = own ? own->placement : kZeroPlacement;
+    const auto sub_it = sub_instance_cell_maps.find(*s.cell);
+    const CellNameMap* sub_cells = sub_it == sub_instance_cell_maps.end() ? nullptr : &sub_it->second;
+
+    for (const auto& [child_name, child] : cell_netlist.instances) {
+      std::string new_name = joined(name, options.separator, child_name);
+      // A kept instance (earlier or later in the walk) or an earlier child already has it.
+      const std::size_t existing = old_instances.index_of(new_name);
+      if ((existing != OrderedMap<NetlistInstance>::npos && sel_of_pos[existing] == kNone) ||
+          instances.contains(new_name))
+        return Error::flatten_name_clash(name, std::move(new_name));
+
+      NetlistInstance copy = child;
+      copy.name = new_name;
+      instances.try_append(new_name, std::move(copy));
+
+      const PlacedExtra* child_extra = cell_netlist.extras.find(child_name);
+      const std::string* child_cell = nullptr;
+      if (sub_cells) {
+        const auto f = sub_cells->find(child_name);
+        if (f != sub_cells->end()) child_cell = &f->second;
+      }
+      if (!child_cell && child_extra && !child_extra->cell.empty()) child_cell = &child_extra->cell;
+
+      PlacedExtra placed{child_cell ? *child_cell : std::string(),
+                         compose_placement(parent_placement, child_extra ? child_extra->placement : kZeroPlacement)};
+      if (child_cell) state.cell_of.insert_or_assign(new_name, *child_cell);
+      extras.try_append(std::move(new_name), std::move(placed));
+    }
+  }
+
+  // 6. Nets.
+  Result<std::vector<Net>> nets = rewire_nets(std::move(data.nets), old_instances, selection, sel_of_pos, options);
+  if (!nets) return std::move(nets).error();
+
+  // 7. The new state; ports are unchanged.
+  data.instances = std::move(instances);
+  data.extras = std::move(extras);
+  data.nets = std::move(nets).value();
+  return PassResult{std::move(state), true};
+}
+
+Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& instance_cell_map,
+                                      const NetlistDataMap& netlists,
+                                      const SubInstanceCellMaps& sub_instance_cell_maps,
+                                      const FlattenOptions& options) {
+  FlattenState state;
+  state.cell_of.reserve(data.instances.size());
+  for (const auto& [name, instance] : data.instances) {
+    if (const auto given = instance_cell_map.find(name); given != instance_cell_map.end()) {
+      if (!given->second.empty()) state.cell_of.emplace(name, given->second);
+      continue;
+    }
+    if (const PlacedExtra* e = data.extras.find(name); e && !e->cell.empty()) state.cell_of.emplace(name, e->cell);
+  }
+  state.data = std::move(data);
+
+  for (unsigned pass = 1;; ++pass) {
+    Result<PassResult> r = expand_pass(std::move(state), netlists, sub_instance_cell_maps, options);
+    if (!r) return std::move(r).error();
+    state = std::move(r->state);
+    if (!options.recursive || !r->changed) break;
+    if (pass == kFlattenMaxPasses) return Error::flatten_pass_limit(kFlattenMaxPasses);
+  }
+
+  NetlistData& out = state.data;
+  out.instances.sort_by_key();
+  out.extras.sort_by_key();
+  for (Net& net : out.nets) sort_members(net.members);
+  std::stable_sort(out.nets.begin(), out.nets.end());
+  std::stable_sort(out.ports.begin(), out.ports.end(),
+                   [](const NetlistPort& a, const NetlistPort& b) { return a.name < b.name; });
+  return FlattenResult{std::move(out), std::move(state.warnings)};
+}
+
+}  // namespace vondrel

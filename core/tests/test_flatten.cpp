@@ -1,0 +1,486 @@
+// Hierarchical flattening: selection, renaming, placements and net rewiring.
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "vondrel/flatten.h"
+
+namespace vondrel {
+namespace {
+
+NetMember P(std::string name) { return NetlistPort{std::move(name)}; }
+NetMember R(std::string inst, std::string port) { return PortRef{std::move(inst), std::move(port)}; }
+NetMember A(std::string inst, std::string port, std::int64_t ia, std::int64_t ib) {
+  return PortArrayRef{std::move(inst), std::move(port), ia, ib};
+}
+
+// A small builder for the engine's records.
+struct Cell {
+  NetlistData d;
+  Cell& inst(const std::string& name, std::optional<NetlistArray> array = std::nullopt) {
+    d.instances.insert_or_assign(name, NetlistInstance{"k", "comp_" + name, JsonValue(), {}, array, name});
+    return *this;
+  }
+  // An instance whose placed cell (and placement) is recorded in the extras.
+  Cell& placed(const std::string& name, std::string cell, Placement placement = {}) {
+    inst(name);
+    d.extras.insert_or_assign(name, PlacedExtra{std::move(cell), placement});
+    return *this;
+  }
+  Cell& net(std::vector<NetMember> members) {
+    d.nets.push_back(Net{std::move(members)});
+    return *this;
+  }
+  Cell& port(std::string name) {
+    d.ports.push_back(NetlistPort{std::move(name)});
+    return *this;
+  }
+};
+
+std::vector<std::string> names(const NetlistData& d) {
+  std::vector<std::string> out;
+  for (const auto& [k, v] : d.instances) out.push_back(k);
+  return out;
+}
+
+std::vector<std::string> extra_names(const NetlistData& d) {
+  std::vector<std::string> out;
+  for (const auto& [k, v] : d.extras) out.push_back(k);
+  return out;
+}
+
+using Nets = std::vector<Net>;
+
+struct Flat {
+  Cell top;
+  NetlistDataMap netlists;
+  CellNameMap instance_cells;
+  SubInstanceCellMaps sub_cells;
+  FlattenOptions options = FlattenOptions::make(std::nullopt, std::nullopt, true, false, true, ".");
+
+  Result<FlattenResult> go() const {
+    return flatten_netlist(top.d, instance_cells, netlists, sub_cells, options);
+  }
+  FlattenResult ok() const {
+    auto r = go();
+    EXPECT_TRUE(r.ok()) << (r.ok() ? "" : r.error().message());
+    return r.ok() ? std::move(r).value() : FlattenResult{};
+  }
+  std::string error() const {
+    auto r = go();
+    EXPECT_FALSE(r.ok());
+    return r.ok() ? "" : r.error().message();
+  }
+};
+
+// Cell INV: instance m1, ports A and Y, net {A, m1.G}.
+Cell inv() { return Cell().inst("m1").port("A").port("Y").net({P("A"), R("m1", "G")}); }
+
+TEST(FlattenOptions, MakeFromLists) {
+  const FlattenOptions o = FlattenOptions::make(std::vector<std::string>{"a", "a", "b"}, std::nullopt, false, true,
+                                                true, "");
+  ASSERT_TRUE(o.cells.has_value());
+  EXPECT_EQ(o.cells->size(), 2u);
+  EXPECT_TRUE(o.exclude.empty());
+  EXPECT_FALSE(o.recursive);
+  EXPECT_TRUE(o.allow_unconnected_ports);
+  EXPECT_TRUE(o.warn_skipped);
+  EXPECT_EQ(o.separator, "");
+  EXPECT_FALSE(FlattenOptions::make(std::nullopt, std::vector<std::string>{"x"}, true, false, false, ".").cells);
+  EXPECT_TRUE(FlattenOptions::make(std::vector<std::string>{}, std::nullopt, true, false, false, ".").cells->empty());
+}
+
+TEST(Flatten, EmptyNetlist) {
+  Flat run;
+  const FlattenResult r = run.ok();
+  EXPECT_EQ(r.data, NetlistData{});
+  EXPECT_TRUE(r.warnings.empty());
+}
+
+TEST(Flatten, NothingToInlineGivesCanonicalOrder) {
+  Flat run;
+  run.top.inst("b").inst("a").port("z").port("y").port("z");
+  run.top.d.extras.insert_or_assign("zz", PlacedExtra{});  // not an instance: survives a pass that inlines nothing
+  run.top.d.extras.insert_or_assign("b", PlacedExtra{});
+  run.top.net({R("b", "p"), R("a", "q"), R("a", "q")}).net({}).net({P("y"), R("a", "p")});
+  run.options.warn_skipped = false;
+  const FlattenResult r = run.ok();
+  EXPECT_EQ(names(r.data), (std::vector<std::string>{"a", "b"}));
+  EXPECT_EQ(extra_names(r.data), (std::vector<std::string>{"b", "zz"}));
+  EXPECT_EQ(r.data.nets, (Nets{Net{}, Net{{P("y"), R("a", "p")}}, Net{{R("a", "q"), R("a", "q"), R("b", "p")}}}));
+  EXPECT_EQ(r.data.ports, (std::vector<NetlistPort>{{"y"}, {"z"}, {"z"}}));
+}
+
+// ---- selection -----------------------------------------------------------------------
+
+struct SkipCase {
+  const char* what;
+  std::function<void(Flat&)> setup;
+  std::string warning;  // empty: passed over silently, or inlined
+  bool inlined;
+};
+
+class FlattenSkip : public ::testing::TestWithParam<SkipCase> {};
+
+TEST_P(FlattenSkip, ClassifiesAndWarns) {
+  const SkipCase& c = GetParam();
+  Flat run;
+  // The inlined m1 is of an excluded cell, so inlining adds no message of its own.
+  run.netlists["INV"] = Cell().placed("m1", "LEAF").port("A").net({P("A"), R("m1", "G")}).d;
+  run.options.exclude.insert("LEAF");
+  run.netlists["EMPTY"] = Cell().port("A").net({P("A")}).d;
+  c.setup(run);
+  const FlattenResult r = run.ok();
+  EXPECT_EQ(r.data.instances.contains("u.m1"), c.inlined);
+  if (c.warning.empty()) EXPECT_TRUE(r.warnings.empty()) << r.warnings[0];
+  else EXPECT_EQ(r.warnings, std::vector<std::string>{c.warning});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FlattenSkip,
+    ::testing::Values(
+        SkipCase{"unknown", [](Flat& r) { r.top.inst("u"); },
+                 "not flattening instance \"u\": its cell name is unknown (pass "
+                 "instance_cell_map/sub_instance_cell_maps, or use a PlacedNetlist)",
+                 false},
+        SkipCase{"empty_in_map_overrides_extras",
+                 [](Flat& r) {
+                   r.top.placed("u", "INV");
+                   r.instance_cells["u"] = "";
+                 },
+                 "not flattening instance \"u\": its cell name is unknown (pass "
+                 "instance_cell_map/sub_instance_cell_maps, or use a PlacedNetlist)",
+                 false},
+        SkipCase{"map_overrides_extras",
+                 [](Flat& r) {
+                   r.top.placed("u", "NOPE");
+                   r.instance_cells["u"] = "INV";
+                 },
+                 "", true},
+        SkipCase{"no_netlist", [](Flat& r) { r.top.placed("u", "NAND\"2"); },
+                 "not flattening instance \"u\": no netlist given for its cell \"NAND\\\"2\"", false},
+        SkipCase{"empty_cell", [](Flat& r) { r.top.placed("u", "EMPTY"); },
+                 "not flattening instance \"u\": cell \"EMPTY\" has no instances of its own", false},
+        SkipCase{"array_1x2",
+                 [](Flat& r) {
+                   r.top.inst("u", NetlistArray{1, 2});
+                   r.instance_cells["u"] = "INV";
+                 },
+                 "not flattening instance \"u\": it is an array instance, which cannot be inlined", false},
+        SkipCase{"array_3x1",
+                 [](Flat& r) {
+                   r.top.inst("u", NetlistArray{3, 1});
+                   r.instance_cells["u"] = "INV";
+                 },
+                 "not flattening instance \"u\": it is an array instance, which cannot be inlined", false},
+        SkipCase{"array_1x1_inlined",
+                 [](Flat& r) {
+                   r.top.inst("u", NetlistArray{1, 1});
+                   r.instance_cells["u"] = "INV";
+                 },
+                 "", true},
+        SkipCase{"excluded", [](Flat& r) {
+                   r.top.placed("u", "INV");
+                   r.options.exclude.insert("INV");
+                 }, "", false},
+        SkipCase{"filtered", [](Flat& r) {
+                   r.top.placed("u", "INV");
+                   r.options.cells = NameSet{"OTHER"};
+                 }, "", false},
+        SkipCase{"exclude_wins_over_cells", [](Flat& r) {
+                   r.top.placed("u", "INV");
+                   r.options.cells = NameSet{"INV"};
+                   r.options.exclude.insert("INV");
+                 }, "", false},
+        SkipCase{"empty_cells_filter_all", [](Flat& r) {
+                   r.top.placed("u", "INV");
+                   r.options.cells = NameSet{};
+                 }, "", false},
+        SkipCase{"cells_admits", [](Flat& r) {
+                   r.top.placed("u", "INV");
+                   r.options.cells = NameSet{"INV"};
+                 }, "", true},
+        SkipCase{"extras_empty_cell_is_unknown", [](Flat& r) {
+                   r.top.placed("u", "");
+                   r.options.warn_skipped = false;
+                 }, "", false}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(Flatten, EachInstanceWarnedOnceAcrossPasses) {
+  Flat run;
+  // `u` stays unknown while `a` takes two inlining passes (and a third that finds nothing).
+  run.top.inst("u").placed("a", "MID");
+  run.netlists["MID"] = Cell().placed("i", "INV").d;
+  run.netlists["INV"] = inv().d;
+  FlattenResult r = run.ok();
+  EXPECT_EQ(names(r.data), (std::vector<std::string>{"a.i.m1", "u"}));
+  ASSERT_EQ(r.warnings.size(), 2u);  // u once, a.i.m1 once
+  EXPECT_NE(r.warnings[0].find("\"u\""), std::string::npos);
+  EXPECT_NE(r.warnings[1].find("\"a.i.m1\""), std::string::npos);
+
+  run.options.warn_skipped = false;
+  EXPECT_TRUE(run.ok().warnings.empty());
+}
+
+TEST(Flatten, NonRecursiveRunsOnePass) {
+  Flat run;
+  run.top.placed("a", "MID");
+  run.netlists["MID"] = Cell().placed("i", "INV").d;
+  run.netlists["INV"] = inv().d;
+  run.options.recursive = false;
+  const FlattenResult r = run.ok();
+  EXPECT_EQ(names(r.data), (std::vector<std::string>{"a.i"}));
+  EXPECT_EQ(r.data.extras.find("a.i")->cell, "INV");
+  EXPECT_EQ(r.data.instances.find("a.i")->name, "a.i");
+  EXPECT_EQ(r.data.instances.find("a.i")->component, "comp_i");
+}
+
+// ---- renaming and clashes --------------------------------------------------------------
+
+TEST(Flatten, SeparatorJoinsNames) {
+  for (const auto& [sep, expect] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+           {"/", {"top/a", "top/b"}}, {"", {"topa", "topb"}}, {"::", {"top::a", "top::b"}}}) {
+    Flat run;
+    run.top.placed("top", "C");
+    run.netlists["C"] = Cell().inst("b").inst("a").d;
+    run.options.separator = sep;
+    run.options.warn_skipped = false;
+    EXPECT_EQ(names(run.ok().data), expect) << sep;
+  }
+}
+
+TEST(Flatten, NameClashes) {
+  const std::string x_clash = "flatten: inlining instance \"x\" would create instance \"x.y\", which already exists";
+  for (bool kept_first : {true, false}) {
+    Flat run;
+    if (kept_first) run.top.inst("x.y").placed("x", "C");
+    else run.top.placed("x", "C").inst("x.y");
+    run.netlists["C"] = Cell().inst("y").d;
+    EXPECT_EQ(run.error(), x_clash) << kept_first;
+  }
+  for (bool a_first : {true, false}) {
+    Flat run;
+    if (a_first) run.top.placed("a", "CA").placed("a.b", "CB");
+    else run.top.placed("a.b", "CB").placed("a", "CA");
+    run.netlists["CA"] = Cell().inst("b.c").d;
+    run.netlists["CB"] = Cell().inst("c").d;
+    EXPECT_EQ(run.error(), a_first ? "flatten: inlining instance \"a.b\" would create instance \"a.b.c\", which "
+                                     "already exists"
+                                   : "flatten: inlining instance \"a\" would create instance \"a.b.c\", which "
+                                     "already exists");
+  }
+}
+
+TEST(Flatten, ChildMayTakeTheNameOfAnotherInlinedInstance) {
+  Flat run;
+  run.top.placed("a", "C").placed("ab", "C");
+  run.netlists["C"] = Cell().inst("b").d;
+  run.options.separator = "";
+  run.options.warn_skipped = false;
+  EXPECT_EQ(names(run.ok().data), (std::vector<std::string>{"ab", "abb"}));
+}
+
+TEST(Flatten, ClashIsReportedBeforeAnUnconnectedPort) {
+  Flat run;
+  run.top.inst("x.m1").placed("x", "INV").net({R("x", "Y")});
+  run.netlists["INV"] = inv().d;
+  EXPECT_NE(run.error().find("would create instance \"x.m1\""), std::string::npos);
+}
+
+// ---- placements and child cells --------------------------------------------------------
+
+TEST(Flatten, PlacementsComposeAndChildCellsResolve) {
+  Flat run;
+  const Placement parent{10, 0, 90, false, BBox{}};
+  run.top.placed("p", "C", parent).inst("bare");
+  run.instance_cells["bare"] = "C";
+  Cell c;
+  c.placed("k1", "INV", Placement{1, 0, 0, false, BBox{0, 0, 1, 1}});  // cell from the extras
+  c.placed("k2", "INV");                                             // overridden to "" below
+  c.inst("k3");                                                      // no extras: unknown
+  run.netlists["C"] = c.d;
+  run.sub_cells["C"]["k2"] = "";
+  run.netlists[""] = inv().d;  // the empty name is a cell name like any other
+  run.netlists["INV"] = Cell().inst("leaf").d;
+  run.options.warn_skipped = false;
+  const FlattenResult r = run.ok();
+  EXPECT_EQ(names(r.data), (std::vector<std::string>{"bare.k1.leaf", "bare.k2.m1", "bare.k3", "p.k1.leaf",
+                                                     "p.k2.m1", "p.k3"}));
+  EXPECT_EQ(extra_names(r.data), names(r.data));
+  const Placement& k1 = r.data.extras.find("p.k1.leaf")->placement;  // child zero placement under p.k1
+  EXPECT_EQ(k1, (Placement{10, 1, 90, false, BBox{10, 1, 10, 1}}));
+  EXPECT_EQ(r.data.extras.find("p.k1.leaf")->cell, "");
+  EXPECT_EQ(r.data.extras.find("p.k3")->cell, "");
+  EXPECT_EQ(r.data.extras.find("bare.k3")->placement, Placement{});
+}
+
+TEST(Flatten, ExtrasAfterAnInliningPass) {
+  Flat run;
+  run.top.placed("x", "INV").inst("plain");
+  run.top.d.extras.insert_or_assign("ghost", PlacedExtra{"G", {}});
+  run.netlists["INV"] = inv().d;
+  run.options.warn_skipped = false;
+  const FlattenResult r = run.ok();
+  EXPECT_EQ(names(r.data), (std::vector<std::string>{"plain", "x.m1"}));
+  EXPECT_EQ(extra_names(r.data), (std::vector<std::string>{"x.m1"}));
+}
+
+// ---- nets ------------------------------------------------------------------------------
+
+struct NetCase {
+  const char* what;
+  std::vector<Net> parent_nets;
+  std::vector<Net> inv_nets;
+  Nets expected;
+};
+
+class FlattenNets : public ::testing::TestWithParam<NetCase> {};
+
+TEST_P(FlattenNets, Rewire) {
+  const NetCase& c = GetParam();
+  Flat run;
+  run.top.placed("x1", "INV").inst("y").port("IN").port("OUT");
+  run.top.d.nets = c.parent_nets;
+  Cell cell = Cell().inst("m1").port("A").port("Y");
+  cell.d.nets = c.inv_nets;
+  run.netlists["INV"] = cell.d;
+  run.options.allow_unconnected_ports = true;
+  run.options.warn_skipped = false;
+  EXPECT_EQ(run.ok().data.nets, c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FlattenNets,
+    ::testing::Values(
+        NetCase{"through_port", {Net{{P("IN"), R("x1", "A")}}}, {Net{{P("A"), R("m1", "G")}}},
+                {Net{{P("IN"), R("x1.m1", "G")}}}},
+        NetCase{"two_parent_nets_same_port",
+                {Net{{P("IN"), R("x1", "A")}}, Net{{R("x1", "A"), R("y", "B")}}},
+                {Net{{P("A"), R("m1", "G")}}},
+                {Net{{P("IN"), R("x1.m1", "G"), R("y", "B")}}}},
+        NetCase{"array_element_counts_as_port", {Net{{P("IN"), A("x1", "A", 1, 1)}}}, {Net{{P("A"), R("m1", "G")}}},
+                {Net{{P("IN"), R("x1.m1", "G")}}}},
+        NetCase{"feed_through",
+                {Net{{P("IN"), R("x1", "A")}}, Net{{R("x1", "Y"), P("OUT")}}},
+                {Net{{P("A"), P("Y")}}},
+                {Net{{P("IN"), P("OUT")}}}},
+        NetCase{"inner_net_without_parent", {}, {Net{{P("Y"), R("m1", "D")}}}, {Net{{R("x1.m1", "D")}}}},
+        NetCase{"ports_only_inner_net_vanishes", {}, {Net{{P("A"), P("Y")}}}, {}},
+        NetCase{"inner_nets_on_one_port_merge",
+                {Net{{P("IN"), R("x1", "A")}}},
+                {Net{{P("A"), R("m1", "G")}}, Net{{R("m1", "S"), P("A")}}, Net{{R("m1", "D")}}},
+                {Net{{P("IN"), R("x1.m1", "G"), R("x1.m1", "S")}}, Net{{R("x1.m1", "D")}}}},
+        NetCase{"untouched_parent_net_deduplicated_empty_dropped",
+                {Net{{R("y", "P"), R("y", "P")}}, Net{}},
+                {},
+                {Net{{R("y", "P")}}}},
+        NetCase{"unconnected_allowed_cuts", {Net{{P("IN"), R("x1", "A"), R("y", "Q")}}}, {},
+                {Net{{P("IN"), R("y", "Q")}}}},
+        NetCase{"unconnected_ports_still_merge",
+                {Net{{P("IN"), R("x1", "A")}}, Net{{R("x1", "A"), P("OUT")}}},
+                {},
+                {Net{{P("IN"), P("OUT")}}}},
+        NetCase{"same_port_twice_in_one_net", {Net{{R("x1", "A"), P("IN"), R("x1", "A")}}},
+                {Net{{P("A"), R("m1", "G")}}}, {Net{{P("IN"), R("x1.m1", "G")}}}},
+        NetCase{"inner_refs_to_unknown_instances_are_joined",
+                {},
+                {Net{{R("ghost", "Z"), A("m1", "Q", 2, 3)}}},
+                {Net{{R("x1.ghost", "Z"), A("x1.m1", "Q", 2, 3)}}}}),
+    [](const auto& info) { return std::string(info.param.what); });
+
+TEST(Flatten, UnconnectedPortIsRefused) {
+  Flat run;
+  run.top.placed("x1", "INV").net({P("IN"), R("x1", "Y")}).net({R("x1", "A")});
+  run.netlists["INV"] = inv().d;  // its nets reach A only
+  EXPECT_EQ(run.error(),
+            "flatten: instance \"x1\" is connected on port \"Y\", but that port is not part of any net inside cell "
+            "\"INV\" \xe2\x80\x94 inlining would drop the connection. Pass allow_unconnected_ports=True to inline "
+            "anyway.");
+  // A port the cell lists but no net reaches counts as unconnected too.
+  run.top.d.nets = {Net{{R("x1", "A")}}};
+  run.netlists["INV"] = Cell().inst("m1").port("A").d;
+  EXPECT_NE(run.error().find("port \"A\""), std::string::npos);
+}
+
+TEST(Flatten, ThreeLevelsByHand) {
+  // TOP: ports IN, OUT; u1 (BUF): IN -> u1.A, u1.Y -> OUT, and t (kept, unknown) on u1.Y.
+  // BUF: ports A, Y; i1, i2 of INV: A -> i1.A, i1.Y -> i2.A (net n), i2.Y -> Y.
+  // INV: ports A, Y; mp, mn: A -> mp.G, mn.G; Y -> mp.D, mn.D; mn.S alone.
+  Flat run;
+  run.top.placed("u1", "BUF").inst("t").port("OUT").port("IN");
+  run.top.net({P("IN"), R("u1", "A")}).net({R("u1", "Y"), P("OUT"), R("t", "I")});
+  run.netlists["BUF"] = Cell()
+                            .placed("i1", "INV")
+                            .placed("i2", "INV")
+                            .port("A")
+                            .port("Y")
+                            .net({P("A"), R("i1", "A")})
+                            .net({R("i1", "Y"), R("i2", "A")})
+                            .net({R("i2", "Y"), P("Y")})
+                            .d;
+  run.netlists["INV"] = Cell()
+                            .inst("mp")
+                            .inst("mn")
+                            .port("A")
+                            .port("Y")
+                            .net({P("A"), R("mp", "G"), R("mn", "G")})
+                            .net({P("Y"), R("mp", "D"), R("mn", "D")})
+                            .net({R("mn", "S")})
+                            .d;
+  run.options.warn_skipped = false;
+  const FlattenResult r = run.ok();
+  EXPECT_EQ(names(r.data), (std::vector<std::string>{"t", "u1.i1.mn", "u1.i1.mp", "u1.i2.mn", "u1.i2.mp"}));
+  EXPECT_EQ(r.data.ports, (std::vector<NetlistPort>{{"IN"}, {"OUT"}}));
+  EXPECT_EQ(r.data.nets, (Nets{
+                             Net{{P("IN"), R("u1.i1.mn", "G"), R("u1.i1.mp", "G")}},
+                             Net{{P("OUT"), R("t", "I"), R("u1.i2.mn", "D"), R("u1.i2.mp", "D")}},
+                             Net{{R("u1.i1.mn", "D"), R("u1.i1.mp", "D"), R("u1.i2.mn", "G"), R("u1.i2.mp", "G")}},
+                             Net{{R("u1.i1.mn", "S")}},
+                             Net{{R("u1.i2.mn", "S")}},
+                         }));
+}
+
+// ---- pass limit and depth --------------------------------------------------------------
+
+TEST(Flatten, SelfContainingCellStopsAtThePassLimit) {
+  Flat run;
+  run.top.placed("x", "SELF");
+  run.netlists["SELF"] = Cell().placed("x", "SELF").d;
+  EXPECT_EQ(run.error(),
+            "flatten: still inlining after 1000 passes \xe2\x80\x94 `netlists` describes a cell that contains itself");
+  run.options.recursive = false;
+  EXPECT_EQ(names(run.ok().data), (std::vector<std::string>{"x.x"}));
+}
+
+// A chain TOP -> L0 -> L1 -> ... -> L(depth-1) -> leaf, with one net threaded through.
+Flat chain(int depth) {
+  Flat run;
+  run.top.placed("i", "L0").port("IN").net({P("IN"), R("i", "A")});
+  for (int k = 0; k < depth; ++k) {
+    Cell c;
+    if (k + 1 < depth) c.inst("i");
+    else c.inst("leaf");
+    c.port("A").net({P("A"), R(k + 1 < depth ? "i" : "leaf", "A")});
+    run.netlists["L" + std::to_string(k)] = c.d;
+    if (k + 1 < depth) run.sub_cells["L" + std::to_string(k)]["i"] = "L" + std::to_string(k + 1);
+  }
+  run.options.warn_skipped = false;
+  return run;
+}
+
+TEST(Flatten, DeepHierarchyFlattensIteratively) {
+  // 999 inlining passes, the 1000th finds nothing left.
+  const FlattenResult r = chain(999).ok();
+  std::string leaf;
+  for (int k = 0; k < 999; ++k) leaf += "i.";
+  leaf += "leaf";
+  EXPECT_EQ(names(r.data), std::vector<std::string>{leaf});
+  EXPECT_EQ(r.data.nets, (Nets{Net{{P("IN"), R(leaf, "A")}}}));
+  // One level more needs a 1000th inlining pass.
+  EXPECT_NE(chain(1000).error().find("after 1000 passes"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace vondrel
