@@ -211,3 +211,42 @@ def test_pydantic_hook_with_a_model():
     # Array references are PortRefs and pass through a PortRef field unchanged.
     assert Model(ref=arr, port=NetlistPort("n"), arr=arr).ref is arr
     assert PortRef.__get_pydantic_core_schema__(None, None) is not None
+
+
+def test_json_round_trip_and_defining_class():
+    cases = [
+        (NetlistPort("n"), '{"name":"n"}'),
+        (PortRef("u", "p"), '{"instance":"u","port":"p"}'),
+        (PortArrayRef("u", "p", -3, 4), '{"instance":"u","port":"p","ia":-3,"ib":4}'),
+        (NetlistPort('t\t"é'), '{"name":"t\\t\\"é"}'),
+    ]
+    for obj, text in cases:
+        assert obj.to_json() == text
+        back = type(obj).from_json(text)
+        assert type(back) is type(obj) and back == obj and hash(back) == hash(obj)
+    assert NetlistPort.from_json(' ["a"]\n') == NetlistPort("a")
+    assert type(SubRef.from_json('["u", "p"]')) is PortRef
+    assert PortArrayRef.from_json('{"instance":"u","port":"a","ia":1,"ib":1}') == PortArrayRef("u", "a", 1, 1)
+
+
+@pytest.mark.parametrize(
+    "cls, text, message",
+    [
+        (NetlistPort, "[]", "invalid length 0, expected struct NetlistPort with 1 element at line 1 column 2"),
+        (NetlistPort, "{}", "missing field `name` at line 1 column 2"),
+        (NetlistPort, '{"nme":"a"}', "unknown field `nme`, expected `name` at line 1 column 6"),
+        (NetlistPort, '["a","b"]', "trailing characters at line 1 column 6"),
+        (NetlistPort, '{"name":"a"} x', "trailing characters at line 1 column 14"),
+        (PortArrayRef, '["u","p",1.0,1]', "invalid type: floating point `1.0`, expected i64 at line 1 column "),
+    ],
+)
+def test_from_json_errors(cls, text, message):
+    with pytest.raises(ValueError) as info:
+        cls.from_json(text)
+    text = str(info.value)
+    assert text == "deserialize: " + message or (message.endswith(" ") and text.startswith("deserialize: " + message))
+
+
+def test_from_json_needs_a_str():
+    with pytest.raises(TypeError, match=r"^argument 'data': 'bytes' object cannot be converted to 'PyString'$"):
+        PortRef.from_json(b'["u","p"]')

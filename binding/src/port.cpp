@@ -242,7 +242,7 @@ Ref port_compare(PyObject* self, PyObject* other, int op) {
 // Tables.
 
 PyMethodDef netlist_port_methods[] = {
-    pydantic_row<NetlistPortClass>(),  
+    pydantic_row<NetlistPortClass>(), to_json_row<NetlistPortClass>(), from_json_row<NetlistPortClass>(),
     to_dict_row<NetlistPortClass>(),  from_dict_row<NetlistPortClass>(), kMethodsEnd,
 };
 
@@ -254,6 +254,8 @@ PyGetSetDef netlist_port_getset[] = {
 PyMethodDef port_ref_methods[] = {
     method<&as_python_str<PortRefClass>>("as_python_str", "as_python_str($self, inst_name=None)\n--\n\n"),
     pydantic_row<PortRefClass>(),
+    to_json_row<PortRefClass>(),
+    from_json_row<PortRefClass>(),
     
     
     to_dict_row<PortRefClass>(),
@@ -273,6 +275,8 @@ PyGetSetDef port_ref_getset[] = {
 PyMethodDef port_array_ref_methods[] = {
     method<&as_python_str<PortArrayRefClass>>("as_python_str", "as_python_str($self, inst_name=None)\n--\n\n"),
     pydantic_row<PortArrayRefClass>(),
+    to_json_row<PortArrayRefClass>(),
+    from_json_row<PortArrayRefClass>(),
     
     
     to_dict_row<PortArrayRefClass>(),
