@@ -5,6 +5,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include <tsl/ordered_set.h>
+
 #include "vondrel/hash.h"
 
 namespace vondrel {
@@ -78,6 +80,10 @@ Status Netlist::add_net(const Net& net) {
   return ok_status();
 }
 
+namespace {
+constexpr std::size_t kEraseOneByOne = 4;
+}  // namespace
+
 // Handles the names one after the other, as if each removal walked every net, but finds
 // the nets a name touches through an index built in one pass: untouched nets are never
 // copied or moved, and a merged net is indexed again for the later names it refers to.
@@ -129,7 +135,13 @@ Status Netlist::remove_instances(std::vector<std::string> names) {
     index_net(work.back(), work.size() - 1);
   }
 
-  instances.erase_if([&removed](const std::string& key, const NetlistInstance&) { return removed.count(key) != 0; });
+  // Erasing one entry shifts the entries behind it; past a handful of names one
+  // order-keeping pass over the map is cheaper.
+  if (removed.size() <= kEraseOneByOne) {
+    for (std::string_view n : removed) instances.erase(n);
+  } else {
+    instances.erase_if([&removed](const std::string& key, const NetlistInstance&) { return removed.count(key) != 0; });
+  }
 
   nets.clear();
   nets.reserve(work.size());
@@ -141,7 +153,7 @@ Status Netlist::remove_instances(std::vector<std::string> names) {
 void Netlist::sort() {
   instances.sort_by_key();
   for (Net& net : nets) sort_members(net.members);
-  if (!std::is_sorted(nets.begin(), nets.end())) std::stable_sort(nets.begin(), nets.end());
+  sort_nets(nets);
   const auto by_name = [](const NetlistPort& a, const NetlistPort& b) { return a.name < b.name; };
   if (!std::is_sorted(ports.begin(), ports.end(), by_name)) std::stable_sort(ports.begin(), ports.end(), by_name);
 }
@@ -168,31 +180,46 @@ std::pair<std::vector<std::string>, std::vector<Net>> Netlist::detect_opens() co
 
 namespace {
 
-struct NetPtrHash {
-  std::size_t operator()(const Net* n) const { return NetHash{}(*n); }
+// A net with its digest computed once; the sets compare digests before members.
+struct HashedNet {
+  std::size_t hash;
+  const Net* net;
 };
-struct NetPtrEq {
-  bool operator()(const Net* a, const Net* b) const { return *a == *b; }
+struct HashedNetHash {
+  std::size_t operator()(const HashedNet& h) const { return h.hash; }
 };
-using NetPtrSet = std::unordered_set<const Net*, NetPtrHash, NetPtrEq>;
+struct HashedNetEq {
+  bool operator()(const HashedNet& a, const HashedNet& b) const { return a.hash == b.hash && *a.net == *b.net; }
+};
+using NetSet = tsl::ordered_set<HashedNet, HashedNetHash, HashedNetEq>;
 
-NetPtrSet net_set(const std::vector<Net>& nets) {
-  NetPtrSet set;
+std::vector<HashedNet> hashed(const std::vector<Net>& nets) {
+  std::vector<HashedNet> out;
+  out.reserve(nets.size());
+  const NetHash hash;
+  for (const Net& n : nets) out.push_back(HashedNet{hash(n), &n});
+  return out;
+}
+
+NetSet net_set(const std::vector<HashedNet>& nets) {
+  NetSet set;
   set.reserve(nets.size());
-  for (const Net& n : nets) set.insert(&n);
+  for (const HashedNet& n : nets) set.insert(n);
   return set;
 }
 
 }  // namespace
 
 std::pair<std::vector<Net>, std::vector<Net>> Netlist::find_net_difference(const Netlist& reference) const {
-  const NetPtrSet mine = net_set(nets);
-  const NetPtrSet theirs = net_set(reference.nets);
+  const std::vector<HashedNet> mine = hashed(nets);
+  const std::vector<HashedNet> theirs = hashed(reference.nets);
+  const NetSet mine_set = net_set(mine);
+  const NetSet theirs_set = net_set(theirs);
   std::vector<Net> missing, extra;
-  for (const Net& n : reference.nets)
-    if (mine.count(&n) == 0) missing.push_back(n);
-  for (const Net& n : nets)
-    if (theirs.count(&n) == 0) extra.push_back(n);
+  for (const HashedNet& n : theirs)
+    if (mine_set.count(n) == 0) missing.push_back(*n.net);
+  for (const HashedNet& n : mine)
+    if (theirs_set.count(n) == 0) extra.push_back(*n.net);
   return {std::move(missing), std::move(extra)};
 }
 

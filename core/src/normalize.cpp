@@ -7,6 +7,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
+#include <tsl/ordered_map.h>
+
 #include "vondrel/netlist.h"
 #include "vondrel/union_find.h"
 
@@ -78,7 +80,8 @@ PortMapping derive_port_map(const EquivalentPorts& equivalent_ports) {
 Status canonicalize(Netlist& nl, const std::string& cell_name, const EquivalentPorts& equivalent_ports,
                     const PortMapping& port_map) {
   // Instance name -> its cell's port map, for the instances whose cell has equivalent ports.
-  std::unordered_map<std::string_view, const CellPortMap*> mapped;
+  tsl::ordered_map<std::string_view, const CellPortMap*> mapped;
+  mapped.reserve(nl.instances.size());
   for (const auto& [name, inst] : nl.instances) {
     if (equivalent_ports.count(inst.component) == 0) continue;
     auto entry = port_map.find(inst.component);
@@ -90,7 +93,7 @@ Status canonicalize(Netlist& nl, const std::string& cell_name, const EquivalentP
   UnionFind uf(n);
   if (!mapped.empty()) {
     // Each key remembers the first net that reached it; every later net joins that one.
-    std::unordered_map<CanonicalKey, std::size_t, CanonicalKeyHash> first_net;
+    tsl::ordered_map<CanonicalKey, std::size_t, CanonicalKeyHash> first_net;
     for (std::size_t i = 0; i < n; ++i) {
       for (NetMember& m : nl.nets[i].members) {
         CanonicalKey key;

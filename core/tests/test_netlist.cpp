@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -249,4 +251,30 @@ TEST(NetlistEquality, OrderSensitive) {
   a.nets = {Net{{P("x")}}, Net{}};
   b.nets = {Net{}, Net{{P("x")}}};
   EXPECT_NE(a, b);
+}
+
+TEST(SortNets, AgreesWithNetOrderOnAwkwardNames) {
+  // Names sharing long prefixes, embedded NULs, bytes above 0x7F and every member kind.
+  const std::vector<std::string> names = {"", std::string("a\0", 2), "a", "ab", "abcdefghijklmno",
+                                          "abcdefghijklmnop", "abcdefghijklmnoq", "\xC3\xA9", "Z", "zz"};
+  std::mt19937 rng(7);
+  std::vector<Net> nets;
+  for (int n = 0; n < 3000; ++n) {
+    Net net;
+    const int count = static_cast<int>(rng() % 4);
+    for (int m = 0; m < count; ++m) {
+      const std::string& a = names[rng() % names.size()];
+      const std::string& b = names[rng() % names.size()];
+      switch (rng() % 3) {
+        case 0: net.members.push_back(P(a)); break;
+        case 1: net.members.push_back(R(a, b)); break;
+        default: net.members.push_back(A(a, b, static_cast<int>(rng() % 3) - 1, 1)); break;
+      }
+    }
+    nets.push_back(std::move(net));
+  }
+  std::vector<Net> expected = nets;
+  std::stable_sort(expected.begin(), expected.end());
+  sort_nets(nets);
+  EXPECT_EQ(nets, expected);
 }

@@ -33,4 +33,7 @@ struct Net {
 // Stable sort of members in NetMember order.
 void sort_members(std::vector<NetMember>& members);
 
+// Stable sort of nets in Net order (lexicographic over their members).
+void sort_nets(std::vector<Net>& nets);
+
 }  // namespace vondrel
