@@ -219,27 +219,41 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
     if (!options.warn_skipped) return;
     if (state.warned.insert(name).second) state.warnings.push_back(skip_message(name, reason()));
   };
+  // The verdict on the last cell looked at: instances of one cell tend to come in runs, and
+  // the same name object means the same cell.
+  enum class Verdict { Silent, NoNetlist, Empty, Eligible };
+  const std::string* last_cell = nullptr;
+  Verdict verdict = Verdict::Silent;
+  NetlistDataMap::const_iterator nl = netlists.end();
   std::size_t pos = 0;
   for (auto it = data.instances.begin(); it != data.instances.end(); ++it, ++pos) {
     const std::string& name = it->first;
-    const auto cell_it = state.cell_of.find(name);
-    if (cell_it == state.cell_of.end()) {
+    const std::string* cell = state.cell_of[pos];
+    if (!cell) {
       skip(name, [] {
         return std::string_view(
             "its cell name is unknown (pass instance_cell_map/sub_instance_cell_maps, or use a PlacedNetlist)");
       });
       continue;
     }
-    const std::string& cell = cell_it->second;
-    if (options.exclude.count(cell) != 0) continue;
-    if (options.cells && options.cells->count(cell) == 0) continue;
-    const auto nl = netlists.find(cell);
-    if (nl == netlists.end()) {
-      skip(name, [&] { return "no netlist given for its cell " + quoted(cell); });
+    if (cell != last_cell) {
+      last_cell = cell;
+      nl = netlists.end();
+      if (options.exclude.count(*cell) != 0 || (options.cells && options.cells->count(*cell) == 0)) {
+        verdict = Verdict::Silent;
+      } else if ((nl = netlists.find(*cell)) == netlists.end()) {
+        verdict = Verdict::NoNetlist;
+      } else {
+        verdict = nl->second.instances.empty() ? Verdict::Empty : Verdict::Eligible;
+      }
+    }
+    if (verdict == Verdict::Silent) continue;
+    if (verdict == Verdict::NoNetlist) {
+      skip(name, [&] { return "no netlist given for its cell " + quoted(*cell); });
       continue;
     }
-    if (nl->second.instances.empty()) {
-      skip(name, [&] { return "cell " + quoted(cell) + " has no instances of its own"; });
+    if (verdict == Verdict::Empty) {
+      skip(name, [&] { return "cell " + quoted(*cell) + " has no instances of its own"; });
       continue;
     }
     const auto& array = it->second.array;
@@ -264,13 +278,13 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
     sel_of_pos[selected_pos[s]] = s;
     new_count += selection[s].netlist->instances.size();
   }
-  // The cells of inlined instances leave the cell map; their children's come in below.
-  for (const Selected& s : selection) state.cell_of.erase(*s.name);
-
+  const bool any_kept = selection.size() < old_instances.size();
   OrderedMap<NetlistInstance> instances;
   ExtrasMap extras;
+  std::vector<const std::string*> cell_of;
   instances.reserve(new_count);
   extras.reserve(new_count);
+  cell_of.reserve(new_count);
 
   // 5. Walk the old instances: kept ones carried over, selected ones replaced by children.
   pos = 0;
@@ -279,6 +293,7 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
     const std::uint32_t sel = sel_of_pos[pos];
     if (sel == kNone) {
       instances.try_append(name, std::move(it.value()));
+      cell_of.push_back(state.cell_of[pos]);
       if (PlacedExtra* e = old_extras.find(name)) extras.try_append(name, std::move(*e));
       continue;
     }
@@ -292,14 +307,14 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
     for (const auto& [child_name, child] : cell_netlist.instances) {
       std::string new_name = joined(name, options.separator, child_name);
       // A kept instance (earlier or later in the walk) or an earlier child already has it.
-      const std::size_t existing = old_instances.index_of(new_name);
-      if ((existing != OrderedMap<NetlistInstance>::npos && sel_of_pos[existing] == kNone) ||
-          instances.contains(new_name))
-        return Error::flatten_name_clash(name, std::move(new_name));
-
+      if (any_kept) {
+        const std::size_t existing = old_instances.index_of(new_name);
+        if (existing != OrderedMap<NetlistInstance>::npos && sel_of_pos[existing] == kNone)
+          return Error::flatten_name_clash(name, std::move(new_name));
+      }
       NetlistInstance copy = child;
       copy.name = new_name;
-      instances.try_append(new_name, std::move(copy));
+      if (!instances.try_append(new_name, std::move(copy))) return Error::flatten_name_clash(name, std::move(new_name));
 
       const PlacedExtra* child_extra = cell_netlist.extras.find(child_name);
       const std::string* child_cell = nullptr;
@@ -311,7 +326,7 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
 
       PlacedExtra placed{child_cell ? *child_cell : std::string(),
                          compose_placement(parent_placement, child_extra ? child_extra->placement : kZeroPlacement)};
-      if (child_cell) state.cell_of.insert_or_assign(new_name, *child_cell);
+      cell_of.push_back(child_cell);
       extras.try_append(std::move(new_name), std::move(placed));
     }
   }
@@ -324,6 +339,7 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
   data.instances = std::move(instances);
   data.extras = std::move(extras);
   data.nets = std::move(nets).value();
+  state.cell_of = std::move(cell_of);
   return PassResult{std::move(state), true};
 }
 
@@ -333,12 +349,15 @@ Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& insta
                                       const FlattenOptions& options) {
   FlattenState state;
   state.cell_of.reserve(data.instances.size());
+  state.owned_cells.reserve(data.instances.size());
   for (const auto& [name, instance] : data.instances) {
+    const std::string* cell = nullptr;
     if (const auto given = instance_cell_map.find(name); given != instance_cell_map.end()) {
-      if (!given->second.empty()) state.cell_of.emplace(name, given->second);
-      continue;
+      if (!given->second.empty()) cell = &given->second;
+    } else if (const PlacedExtra* e = data.extras.find(name); e && !e->cell.empty()) {
+      cell = &state.owned_cells.emplace_back(e->cell);
     }
-    if (const PlacedExtra* e = data.extras.find(name); e && !e->cell.empty()) state.cell_of.emplace(name, e->cell);
+    state.cell_of.push_back(cell);
   }
   state.data = std::move(data);
 

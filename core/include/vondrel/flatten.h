@@ -54,8 +54,12 @@ using SubInstanceCellMaps = std::unordered_map<std::string, CellNameMap, StringH
 struct FlattenState {
   NetlistData data;
   std::vector<std::string> warnings;  // skip messages, in the order they were made
-  CellNameMap cell_of;                // only instances whose cell is known
-  NameSet warned;                     // instances that already have a skip message
+  // The cell of each instance, by its position in `data.instances`; nullptr when the cell is
+  // unknown. The names live in the maps given to flatten_netlist (read only for the whole
+  // call) or in `owned_cells`.
+  std::vector<const std::string*> cell_of;
+  std::vector<std::string> owned_cells;  // reserved once, never reallocated
+  NameSet warned;                        // instances that already have a skip message
 };
 
 struct FlattenResult {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -87,8 +88,31 @@ class OrderedMap {
     if (std::is_sorted(map_.begin(), map_.end(),
                        [](const auto& a, const auto& b) { return a.first < b.first; }))
       return;
-    std::vector<Entry> entries = take_entries();
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.first < b.first; });
+    // Sort positions rather than entries (an entry may be large), then move each entry once.
+    // Each position carries the key's first 8 bytes as a big-endian number: a difference
+    // there decides the byte-wise order, so only keys with equal prefixes are compared whole.
+    struct Slot {
+      std::uint64_t prefix;
+      std::size_t index;
+    };
+    const auto& values = map_.values_container();
+    std::vector<Slot> order(values.size());
+    for (std::size_t i = 0; i < order.size(); ++i) {
+      const std::string& key = values[i].first;
+      std::uint64_t prefix = 0;
+      for (std::size_t b = 0; b < 8; ++b)
+        prefix = (prefix << 8) | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
+      order[i] = Slot{prefix, i};
+    }
+    std::stable_sort(order.begin(), order.end(), [&](const Slot& a, const Slot& b) {
+      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+      return values[a.index].first < values[b.index].first;
+    });
+    std::vector<Entry> entries;
+    entries.reserve(order.size());
+    // The stored pairs are not const (only the iterators hide the keys); the map is cleared
+    // right after, so its keys may be moved out.
+    for (const Slot& slot : order) entries.push_back(std::move(const_cast<Entry&>(values[slot.index])));
     rebuild(std::move(entries));
   }
 
