@@ -9,96 +9,108 @@ namespace vondrel {
 
 namespace {
 
-// Field index selected by a map key, or -1.
+// Field index selected by a map key, or -1: a string equal to a field name, or an unsigned
+// integer below the field count.
 template <std::size_t N>
-int key_index(const Content& key, const std::string_view (&names)[N]) {
-  std::string_view text;
-  if (auto* s = std::get_if<std::string>(&key.v)) {
-    text = *s;
-  } else if (auto* b = std::get_if<ByteString>(&key.v)) {
-    text = b->bytes;
-  } else if (auto* u = std::get_if<std::uint64_t>(&key.v)) {
-    return *u < N ? static_cast<int>(*u) : -1;
-  } else {
-    return -1;
-  }
+int key_index(const FlatScalar& key, const std::string_view (&names)[N]) {
+  if (key.kind == FlatScalar::UInt) return key.u < N ? static_cast<int>(key.u) : -1;
+  if (key.kind != FlatScalar::String) return -1;
   for (std::size_t i = 0; i < N; ++i)
-    if (names[i] == text) return static_cast<int>(i);
+    if (names[i] == key.s) return static_cast<int>(i);
   return -1;
 }
 
 // Points slots[i] at the value of field i; false when the shape does not fit the record.
 template <std::size_t N>
-bool select(const Content& c, const std::string_view (&names)[N], const Content* (&slots)[N]) {
+bool select(const FlatMember& m, const std::string_view (&names)[N], const FlatScalar* (&slots)[N]) {
   for (auto& s : slots) s = nullptr;
-  if (auto* seq = std::get_if<Content::Seq>(&c.v)) {
-    if (seq->size() != N) return false;
-    for (std::size_t i = 0; i < N; ++i) slots[i] = &(*seq)[i];
+  if (!m.is_map) {
+    if (m.n != static_cast<int>(N)) return false;
+    for (std::size_t i = 0; i < N; ++i) slots[i] = &m.values[i];
     return true;
   }
-  if (auto* map = std::get_if<Content::Map>(&c.v)) {
-    for (const auto& [k, v] : *map) {
-      int i = key_index(k, names);
-      if (i < 0 || slots[i]) return false;
-      slots[i] = &v;
-    }
-    for (auto* s : slots)
-      if (!s) return false;
-    return true;
+  for (int e = 0; e < m.n; ++e) {
+    int i = key_index(m.keys[e], names);
+    if (i < 0 || slots[i]) return false;
+    slots[i] = &m.values[e];
   }
-  return false;
+  for (auto* s : slots)
+    if (!s) return false;
+  return true;
 }
 
-bool is_string(const Content* c) {
-  if (c->kind() == Content::String) return true;
-  if (auto* b = std::get_if<ByteString>(&c->v)) return detail::valid_utf8(b->bytes);
-  return false;
+bool is_string(const FlatScalar* v) { return v->kind == FlatScalar::String; }
+
+bool is_i64(const FlatScalar* v) {
+  if (v->kind == FlatScalar::UInt) return v->u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
+  return v->kind == FlatScalar::Int;
 }
 
-bool is_i64(const Content* c) {
-  if (auto* u = std::get_if<std::uint64_t>(&c->v)) return *u <= static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max());
-  return c->kind() == Content::Int;
-}
-
-template <bool Move>
-std::string take_string(const Content* c) {
-  auto* mc = const_cast<Content*>(c);
-  std::string& s = mc->kind() == Content::String ? std::get<std::string>(mc->v) : std::get<ByteString>(mc->v).bytes;
-  if constexpr (Move) return std::move(s);
-  else return s;
-}
-
-std::int64_t take_i64(const Content* c) {
-  if (auto* u = std::get_if<std::uint64_t>(&c->v)) return static_cast<std::int64_t>(*u);
-  return std::get<std::int64_t>(c->v);
-}
+std::int64_t i64(const FlatScalar* v) { return v->kind == FlatScalar::UInt ? static_cast<std::int64_t>(v->u) : v->i; }
 
 constexpr std::string_view kPortFields[] = {"name"};
 constexpr std::string_view kRefFields[] = {"instance", "port"};
 constexpr std::string_view kArrayRefFields[] = {"instance", "port", "ia", "ib"};
 
-template <bool Move>
-std::optional<NetMember> recognise(const Content& c) {
-  {
-    const Content* f[1];
-    if (select(c, kPortFields, f) && is_string(f[0])) return NetMember(NetlistPort{take_string<Move>(f[0])});
+// A key or value of a buffered value as a scalar; `value` decides how a byte string counts
+// (a value must be valid UTF-8 to be a string, a key is compared byte for byte).
+FlatScalar flat(const Content& c, bool value) {
+  FlatScalar f;
+  if (auto* s = std::get_if<std::string>(&c.v)) {
+    f.kind = FlatScalar::String;
+    f.s = *s;
+  } else if (auto* b = std::get_if<ByteString>(&c.v)) {
+    if (!value || detail::valid_utf8(b->bytes)) {
+      f.kind = FlatScalar::String;
+      f.s = b->bytes;
+    }
+  } else if (auto* u = std::get_if<std::uint64_t>(&c.v)) {
+    f.kind = FlatScalar::UInt;
+    f.u = *u;
+  } else if (auto* i = std::get_if<std::int64_t>(&c.v)) {
+    f.kind = FlatScalar::Int;
+    f.i = *i;
   }
-  {
-    const Content* f[2];
-    if (select(c, kRefFields, f) && is_string(f[0]) && is_string(f[1]))
-      return NetMember(PortRef{take_string<Move>(f[0]), take_string<Move>(f[1])});
-  }
-  {
-    const Content* f[4];
-    if (select(c, kArrayRefFields, f) && is_string(f[0]) && is_string(f[1]) && is_i64(f[2]) && is_i64(f[3]))
-      return NetMember(PortArrayRef{take_string<Move>(f[0]), take_string<Move>(f[1]), take_i64(f[2]), take_i64(f[3])});
-  }
-  return std::nullopt;
+  return f;
 }
 
 }  // namespace
 
-std::optional<NetMember> member_from_content(const Content& c) { return recognise<false>(c); }
-std::optional<NetMember> member_from_content(Content&& c) { return recognise<true>(c); }
+std::optional<NetMember> member_from_flat(const FlatMember& m) {
+  {
+    const FlatScalar* f[1];
+    if (select(m, kPortFields, f) && is_string(f[0])) return NetMember(NetlistPort{std::string(f[0]->s)});
+  }
+  {
+    const FlatScalar* f[2];
+    if (select(m, kRefFields, f) && is_string(f[0]) && is_string(f[1]))
+      return NetMember(PortRef{std::string(f[0]->s), std::string(f[1]->s)});
+  }
+  {
+    const FlatScalar* f[4];
+    if (select(m, kArrayRefFields, f) && is_string(f[0]) && is_string(f[1]) && is_i64(f[2]) && is_i64(f[3]))
+      return NetMember(PortArrayRef{std::string(f[0]->s), std::string(f[1]->s), i64(f[2]), i64(f[3])});
+  }
+  return std::nullopt;
+}
+
+std::optional<NetMember> member_from_content(const Content& c) {
+  FlatMember m;
+  if (auto* seq = std::get_if<Content::Seq>(&c.v)) {
+    if (seq->size() > FlatMember::kMax) return std::nullopt;
+    for (const auto& v : *seq) m.values[m.n++] = flat(v, true);
+  } else if (auto* map = std::get_if<Content::Map>(&c.v)) {
+    // More entries than fields always repeat a field or name an unknown one.
+    if (map->size() > FlatMember::kMax) return std::nullopt;
+    m.is_map = true;
+    for (const auto& [k, v] : *map) {
+      m.keys[m.n] = flat(k, false);
+      m.values[m.n++] = flat(v, true);
+    }
+  } else {
+    return std::nullopt;
+  }
+  return member_from_flat(m);
+}
 
 }  // namespace vondrel

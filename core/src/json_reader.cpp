@@ -646,6 +646,7 @@ class Reader {
           for (;;) {
             int r = next_key(first, key);
             if (r <= 0) return r == 0;
+            if (entries.empty()) entries.reserve(4);
             entries.emplace_back(std::string(key), JsonValue());
             if (!colon() || !read(entries.back().second)) return false;
           }
@@ -775,13 +776,89 @@ class Reader {
     }
   }
 
+  // Net members: the usual shapes (an object or array of at most four scalars, strings
+  // without escapes) are taken straight from the text; anything else is buffered whole.
   bool read(NetMember& out) {
-    Content c;
-    if (!read(c)) return false;
-    auto m = member_from_content(std::move(c));
+    const char* start = p_;
+    FlatMember flat;
+    std::optional<NetMember> m;
+    if (read_flat_member(flat)) {
+      m = member_from_flat(flat);
+    } else {
+      p_ = start;
+      Content c;
+      if (!read(c)) return false;
+      m = member_from_content(c);
+    }
     if (!m) return fail(std::string(kNoMemberVariant));
     out = std::move(*m);
     return true;
+  }
+
+  // A string without escapes, non-ASCII or control bytes, after its opening quote.
+  bool plain_string(std::string_view& out) {
+    const char* start = p_;
+    while (p_ < e_ && kPlain.v[static_cast<unsigned char>(*p_)]) ++p_;
+    if (p_ == e_ || *p_ != '"') return false;
+    out = std::string_view(start, static_cast<std::size_t>(p_ - start));
+    ++p_;
+    return true;
+  }
+
+  bool flat_scalar(FlatScalar& f) {
+    const int c = skip_ws();
+    if (c == '"') {
+      ++p_;
+      f.kind = FlatScalar::String;
+      return plain_string(f.s);
+    }
+    if (c != '-' && !is_digit(c)) return false;
+    Number n;
+    if (!number_here(n)) return false;
+    if (n.kind == Number::U64) {
+      f.kind = FlatScalar::UInt;
+      f.u = n.u;
+    } else if (n.kind == Number::I64) {
+      f.kind = FlatScalar::Int;
+      f.i = n.i;
+    } else {
+      f.kind = FlatScalar::Other;
+    }
+    return true;
+  }
+
+  // False when the member is not of the usual shape (or malformed): the caller then reads
+  // it again from its start through the buffered value, which gives the exact outcome.
+  bool read_flat_member(FlatMember& m) {
+    const int open = skip_ws();
+    if ((open != '{' && open != '[') || depth_ <= 1) return false;
+    m.is_map = open == '{';
+    const char close = m.is_map ? '}' : ']';
+    ++p_;
+    int c = skip_ws();
+    if (c == close) {
+      ++p_;
+      return true;
+    }
+    for (;;) {
+      if (m.n == FlatMember::kMax) return false;
+      if (m.is_map) {
+        if (c != '"') return false;
+        ++p_;
+        m.keys[m.n].kind = FlatScalar::String;
+        if (!plain_string(m.keys[m.n].s) || skip_ws() != ':') return false;
+        ++p_;
+      }
+      if (!flat_scalar(m.values[m.n++])) return false;
+      c = skip_ws();
+      if (c == close) {
+        ++p_;
+        return true;
+      }
+      if (c != ',') return false;
+      ++p_;
+      c = skip_ws();
+    }
   }
 
   template <class T>
@@ -794,6 +871,7 @@ class Reader {
       for (;;) {
         int r = next_element(first);
         if (r <= 0) return r == 0;
+        if (out.empty()) out.reserve(4);  // most nets hold a few members: one allocation
         out.emplace_back();
         if (!read(out.back())) return false;
       }

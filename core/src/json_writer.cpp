@@ -1,4 +1,5 @@
-// Compact JSON text writer.
+// Compact JSON text writer: appends to one growing string.
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -10,67 +11,118 @@
 
 namespace vondrel {
 
-void append_double(std::string& out, double v) {
-  if (!std::isfinite(v)) {
-    out += "null";
-    return;
-  }
-  if (v == 0.0) {
-    out += std::signbit(v) ? "-0.0" : "0.0";
-    return;
-  }
-  // Shortest round-trip digits, as d.ddde[+-]x.
+namespace {
+
+// The longest double text: sign, 17 digits, "0." and five zeros, or an exponent part.
+constexpr std::size_t kMaxDouble = 32;
+
+// Writes `v` in the writer's layout at `p` (room for kMaxDouble bytes); returns the end.
+char* put_double(char* p, double v) {
+  if (!std::isfinite(v)) return std::copy_n("null", 4, p);
+  if (v == 0.0) return std::signbit(v) ? std::copy_n("-0.0", 4, p) : std::copy_n("0.0", 3, p);
   char buf[40];
-  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific);
-  const char* p = buf;
-  const char* end = r.ptr;
-  if (*p == '-') {
-    out += '-';
-    ++p;
+  // The shortest form first: when it is plain notation it is already the layout wanted (a
+  // fraction: the decimal exponent lies in -5..15; an integer of at most 16 digits: ".0" added).
+  const char* end = std::to_chars(buf, buf + sizeof buf, v).ptr;
+  bool point = false;
+  bool exponent = false;
+  for (const char* q = buf; q < end; ++q) {
+    point |= *q == '.';
+    exponent |= *q == 'e';
   }
-  const char* e = static_cast<const char*>(std::memchr(p, 'e', static_cast<std::size_t>(end - p)));
+  if (!exponent && (point || end - buf - (buf[0] == '-') <= 16)) {
+    p = std::copy(static_cast<const char*>(buf), end, p);
+    if (!point) {
+      *p++ = '.';
+      *p++ = '0';
+    }
+    return p;
+  }
+  // Otherwise lay out the shortest digits from the scientific form d.ddde[+-]xx.
+  end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific).ptr;
+  const char* q = buf;
+  if (*q == '-') {
+    *p++ = '-';
+    ++q;
+  }
+  const char* e = static_cast<const char*>(std::memchr(q, 'e', static_cast<std::size_t>(end - q)));
   char digits[20];
   int nd = 0;
-  for (const char* q = p; q < e; ++q)
+  for (; q < e; ++q)
     if (*q != '.') digits[nd++] = *q;
   int exp = 0;
   std::from_chars(e + 1 + (e[1] == '+'), end, exp);
 
   if (exp >= -5 && exp <= 15) {
     if (exp < 0) {
-      out += "0.";
-      out.append(static_cast<std::size_t>(-exp - 1), '0');
-      out.append(digits, static_cast<std::size_t>(nd));
-    } else if (nd <= exp + 1) {
-      out.append(digits, static_cast<std::size_t>(nd));
-      out.append(static_cast<std::size_t>(exp + 1 - nd), '0');
-      out += ".0";
-    } else {
-      out.append(digits, static_cast<std::size_t>(exp + 1));
-      out += '.';
-      out.append(digits + exp + 1, static_cast<std::size_t>(nd - exp - 1));
+      *p++ = '0';
+      *p++ = '.';
+      p = std::fill_n(p, -exp - 1, '0');
+      return std::copy_n(digits, nd, p);
     }
-    return;
+    if (nd <= exp + 1) {
+      p = std::copy_n(digits, nd, p);
+      p = std::fill_n(p, exp + 1 - nd, '0');
+      *p++ = '.';
+      *p++ = '0';
+      return p;
+    }
+    p = std::copy_n(digits, exp + 1, p);
+    *p++ = '.';
+    return std::copy_n(digits + exp + 1, nd - exp - 1, p);
   }
-  out += digits[0];
+  *p++ = digits[0];
   if (nd > 1) {
-    out += '.';
-    out.append(digits + 1, static_cast<std::size_t>(nd - 1));
+    *p++ = '.';
+    p = std::copy_n(digits + 1, nd - 1, p);
   }
-  out += 'e';
-  out += exp < 0 ? '-' : '+';
-  char eb[8];
-  auto er = std::to_chars(eb, eb + sizeof eb, exp < 0 ? -exp : exp);
-  out.append(eb, er.ptr);
+  *p++ = 'e';
+  *p++ = exp < 0 ? '-' : '+';
+  return std::to_chars(p, p + 8, exp < 0 ? -exp : exp).ptr;
 }
 
-std::string format_double(double v) {
-  std::string out;
-  append_double(out, v);
-  return out;
-}
+// Writes through a raw pointer into the string's storage; the string is cut to the written
+// size when the sink is done.
+class Sink {
+ public:
+  explicit Sink(std::string& s) : s_(s), p_(s.data() + s.size()), end_(p_) {}
+  ~Sink() { s_.resize(static_cast<std::size_t>(p_ - s_.data())); }
+  Sink(const Sink&) = delete;
+  Sink& operator=(const Sink&) = delete;
 
-namespace {
+  // Room for n more bytes at p().
+  char* need(std::size_t n) {
+    if (static_cast<std::size_t>(end_ - p_) < n) grow(n);
+    return p_;
+  }
+  void advance_to(char* p) { p_ = p; }
+
+  void put(char c) {
+    need(1);
+    *p_++ = c;
+  }
+  void put(std::string_view text) {
+    need(text.size());
+    std::memcpy(p_, text.data(), text.size());
+    p_ += text.size();
+  }
+
+ private:
+  // Capacity grows geometrically; the writable window (which resize fills with zeros) only
+  // by what is about to be written, so untouched capacity is never written twice.
+  void grow(std::size_t n) {
+    constexpr std::size_t kWindow = 64 * 1024;
+    const std::size_t used = static_cast<std::size_t>(p_ - s_.data());
+    if (used + n > s_.capacity()) s_.reserve(std::max({s_.capacity() * 2, used + n, std::size_t{256}}));
+    s_.resize(std::min(s_.capacity(), used + std::max(n, kWindow)));
+    p_ = s_.data() + used;
+    end_ = s_.data() + s_.size();
+  }
+
+  std::string& s_;
+  char* p_;
+  char* end_;
+};
 
 // Per byte: 0 copies it, 'u' writes \u00XX, any other letter writes a backslash and it.
 struct EscapeTable {
@@ -89,149 +141,165 @@ struct EscapeTable {
 constexpr EscapeTable kEscape;
 
 // Every writer is declared first so that the templates below see all of them.
-void write(std::string& out, std::string_view s);
-void write(std::string& out, const std::string& s);
-void write(std::string& out, std::int64_t v);
-void write(std::string& out, std::uint64_t v);
-void write(std::string& out, double v);
-void write(std::string& out, bool b);
-void write(std::string& out, const JsonValue& v);
-void write(std::string& out, const JsonObject& obj);
-void write(std::string& out, const NetMember& m);
-void write(std::string& out, const Net& net);
-void write(std::string& out, const std::optional<NetlistArray>& a);
+void write(Sink& out, std::string_view s);
+void write_piece(Sink& out, std::string_view s);
+void write(Sink& out, const std::string& s);
+void write(Sink& out, std::int64_t v);
+void write(Sink& out, std::uint64_t v);
+void write(Sink& out, double v);
+void write(Sink& out, bool b);
+void write(Sink& out, const JsonValue& v);
+void write(Sink& out, const JsonObject& obj);
+void write(Sink& out, const NetMember& m);
+void write(Sink& out, const Net& net);
+void write(Sink& out, const std::optional<NetlistArray>& a);
 template <class T>
-void write(std::string& out, const std::vector<T>& items);
+void write(Sink& out, const std::vector<T>& items);
 template <class W>
-void write(std::string& out, const OrderedMap<W>& map);
+void write(Sink& out, const OrderedMap<W>& map);
 template <class R>
   requires record::is_record_v<R>
-void write(std::string& out, const R& rec);
+void write(Sink& out, const R& rec);
 
-void write(std::string& out, std::string_view s) {
+void write(Sink& out, std::string_view s) {
+  out.put('"');
+  // In pieces, each with room for every byte escaped as six.
+  constexpr std::size_t kPiece = 4096;
+  for (std::size_t at = 0; at < s.size(); at += kPiece) write_piece(out, s.substr(at, kPiece));
+  out.put('"');
+}
+
+void write_piece(Sink& out, std::string_view s) {
   static constexpr char kHex[] = "0123456789abcdef";
-  out += '"';
-  const char* p = s.data();
-  const char* end = p + s.size();
-  while (p < end) {
-    const char* run = p;
-    while (p < end && !kEscape.v[static_cast<unsigned char>(*p)]) ++p;
-    out.append(run, static_cast<std::size_t>(p - run));
-    if (p == end) break;
-    const auto c = static_cast<unsigned char>(*p++);
+  char* p = out.need(s.size() * 6);
+  const char* q = s.data();
+  const char* end = q + s.size();
+  while (q < end) {
+    const auto c = static_cast<unsigned char>(*q++);
     const char e = kEscape.v[c];
+    if (!e) {
+      *p++ = static_cast<char>(c);
+      continue;
+    }
+    *p++ = '\\';
     if (e == 'u') {
-      const char u[6] = {'\\', 'u', '0', '0', kHex[c >> 4], kHex[c & 15]};
-      out.append(u, 6);
+      *p++ = 'u';
+      *p++ = '0';
+      *p++ = '0';
+      *p++ = kHex[c >> 4];
+      *p++ = kHex[c & 15];
     } else {
-      out += '\\';
-      out += e;
+      *p++ = e;
     }
   }
-  out += '"';
+  out.advance_to(p);
 }
 
-void write(std::string& out, const std::string& s) { write(out, std::string_view(s)); }
+void write(Sink& out, const std::string& s) { write(out, std::string_view(s)); }
 
 template <class Int>
-void write_integer(std::string& out, Int v) {
-  char buf[24];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
+void write_integer(Sink& out, Int v) {
+  char* p = out.need(24);
+  out.advance_to(std::to_chars(p, p + 24, v).ptr);
 }
 
-void write(std::string& out, std::int64_t v) { write_integer(out, v); }
-void write(std::string& out, std::uint64_t v) { write_integer(out, v); }
-void write(std::string& out, double v) { append_double(out, v); }
-void write(std::string& out, bool b) { out += b ? "true" : "false"; }
+void write(Sink& out, std::int64_t v) { write_integer(out, v); }
+void write(Sink& out, std::uint64_t v) { write_integer(out, v); }
+void write(Sink& out, double v) { out.advance_to(put_double(out.need(kMaxDouble), v)); }
+void write(Sink& out, bool b) { out.put(b ? std::string_view("true") : std::string_view("false")); }
 
-void write(std::string& out, const JsonObject& obj) {
-  out += '{';
+void write(Sink& out, const JsonObject& obj) {
+  out.put('{');
   bool first = true;
   for (const auto& [key, value] : obj) {
-    if (!first) out += ',';
+    if (!first) out.put(',');
     first = false;
     write(out, key);
-    out += ':';
+    out.put(':');
     write(out, value);
   }
-  out += '}';
+  out.put('}');
 }
 
-void write(std::string& out, const JsonValue& v) {
+void write(Sink& out, const JsonValue& v) {
   switch (v.kind()) {
-    case JsonValue::Null: out += "null"; break;
+    case JsonValue::Null: out.put("null"); break;
     case JsonValue::Bool: write(out, std::get<bool>(v.v)); break;
     case JsonValue::UInt: write(out, std::get<std::uint64_t>(v.v)); break;
     case JsonValue::Int: write(out, std::get<std::int64_t>(v.v)); break;
     case JsonValue::Double: write(out, std::get<double>(v.v)); break;
     case JsonValue::String: write(out, std::string_view(std::get<std::string>(v.v))); break;
     case JsonValue::Array: {
-      out += '[';
+      out.put('[');
       bool first = true;
       for (const auto& item : std::get<JsonArray>(v.v)) {
-        if (!first) out += ',';
+        if (!first) out.put(',');
         first = false;
         write(out, item);
       }
-      out += ']';
+      out.put(']');
       break;
     }
     case JsonValue::Object: write(out, std::get<JsonObject>(v.v)); break;
   }
 }
 
-void write(std::string& out, const NetMember& m) {
+void write(Sink& out, const NetMember& m) {
   std::visit([&](const auto& held) { write(out, held); }, m);
 }
 
 template <class T>
-void write(std::string& out, const std::vector<T>& items) {
-  out += '[';
+void write(Sink& out, const std::vector<T>& items) {
+  out.put('[');
   bool first = true;
   for (const auto& item : items) {
-    if (!first) out += ',';
+    if (!first) out.put(',');
     first = false;
     write(out, item);
   }
-  out += ']';
+  out.put(']');
 }
 
-void write(std::string& out, const Net& net) { write(out, net.members); }
+void write(Sink& out, const Net& net) { write(out, net.members); }
 
-void write(std::string& out, const std::optional<NetlistArray>& a) {
+void write(Sink& out, const std::optional<NetlistArray>& a) {
   if (a) write(out, *a);
-  else out += "null";
+  else out.put("null");
 }
 
 template <class W>
-void write(std::string& out, const OrderedMap<W>& map) {
-  out += '{';
+void write(Sink& out, const OrderedMap<W>& map) {
+  out.put('{');
   bool first = true;
   for (const auto& [name, record] : map) {
-    if (!first) out += ',';
+    if (!first) out.put(',');
     first = false;
     write(out, name);
-    out += ':';
+    out.put(':');
     write(out, record);
   }
-  out += '}';
+  out.put('}');
 }
 
 // The writer access of write_record.
 struct RecordWriter {
-  std::string& out;
+  Sink& out;
   bool comma = false;
   bool begin_record(std::size_t) {
-    out += '{';
+    out.put('{');
     return true;
   }
   bool key(std::string_view key) {
-    if (comma) out += ',';
+    // Record keys are plain identifiers: no escaping.
+    char* p = out.need(key.size() + 4);
+    if (comma) *p++ = ',';
     comma = true;
-    out += '"';
-    out += key;  // record keys are plain identifiers
-    out += "\":";
+    *p++ = '"';
+    std::memcpy(p, key.data(), key.size());
+    p += key.size();
+    *p++ = '"';
+    *p++ = ':';
+    out.advance_to(p);
     return true;
   }
   template <class T>
@@ -240,23 +308,35 @@ struct RecordWriter {
     return true;
   }
   bool end_record() {
-    out += '}';
+    out.put('}');
     return true;
   }
 };
 
 template <class R>
   requires record::is_record_v<R>
-void write(std::string& out, const R& rec) {
+void write(Sink& out, const R& rec) {
   RecordWriter w{out};
   record::write_record(w, rec);
 }
 
 }  // namespace
 
+void append_double(std::string& out, double v) {
+  char buf[kMaxDouble];
+  out.append(buf, put_double(buf, v));
+}
+
+std::string format_double(double v) {
+  std::string out;
+  append_double(out, v);
+  return out;
+}
+
 template <class T>
 void write_json(std::string& out, const T& value) {
-  write(out, value);
+  Sink sink(out);
+  write(sink, value);
 }
 
 template void write_json(std::string&, const NetlistPort&);

@@ -55,10 +55,14 @@ TEST(MemberFromContent, RejectsEverythingElse) {
   for (const auto& c : bad) EXPECT_FALSE(member_from_content(c).has_value());
 }
 
-TEST(MemberFromContent, MovesStringsOutOnlyOnSuccess) {
-  Content c = map({{std::uint64_t{0}, "a"}, {std::uint64_t{1}, "b"}});
-  // The port trial fails on key 1 and must not take "a" with it.
-  EXPECT_EQ(member_from_content(std::move(c)), NetMember(PortRef{"a", "b"}));
+TEST(MemberFromContent, EachTrialSelectsAfresh) {
+  // The port trial fails on key 1; the reference trial still sees both values.
+  EXPECT_EQ(member_from_content(map({{std::uint64_t{0}, "a"}, {std::uint64_t{1}, "b"}})), NetMember(PortRef{"a", "b"}));
+  // Byte-string keys compare byte for byte; byte-string values must be UTF-8.
+  EXPECT_EQ(member_from_content(map({{ByteString{"instance"}, ByteString{"\xc3\xa9"}}, {"port", "p"}})),
+            NetMember(PortRef{"\xc3\xa9", "p"}));
+  EXPECT_FALSE(member_from_content(map({{ByteString{"name\xff"}, "a"}})).has_value());
+  EXPECT_FALSE(member_from_content(map({{"name", "a"}, {"name", "a"}, {"name", "a"}, {"name", "a"}, {"name", "a"}})));
 }
 
 TEST(FormatDouble, Layout) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -44,12 +45,27 @@ struct Content {
   friend bool operator==(const Content&, const Content&) = default;
 };
 
+// A member whose entries are all scalars, as every member that can be recognised is; strings
+// are viewed, not owned. Keys are used when `is_map`.
+struct FlatScalar {
+  enum Kind : unsigned char { String, UInt, Int, Other } kind = Other;
+  std::string_view s;  // String (for a key: also a byte string, whatever its bytes)
+  std::uint64_t u = 0;
+  std::int64_t i = 0;
+};
+struct FlatMember {
+  static constexpr int kMax = 4;  // no member kind has more fields
+  bool is_map = false;
+  int n = 0;
+  FlatScalar keys[kMax];
+  FlatScalar values[kMax];
+};
+std::optional<NetMember> member_from_flat(const FlatMember& m);
+
 // Tries the value as a NetlistPort, then a PortRef, then a PortArrayRef; nullopt when none
 // fits (the caller reports "data did not match any variant of untagged enum NetMember").
 // A map selects fields by string or byte-string keys equal to a field name, or by unsigned
 // integer keys below the field count; a sequence must hold exactly the field count.
 std::optional<NetMember> member_from_content(const Content& c);
-// Same, moving the strings out of `c`.
-std::optional<NetMember> member_from_content(Content&& c);
 
 }  // namespace vondrel
