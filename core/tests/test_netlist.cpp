@@ -278,3 +278,24 @@ TEST(SortNets, AgreesWithNetOrderOnAwkwardNames) {
   sort_nets(nets);
   EXPECT_EQ(nets, expected);
 }
+
+TEST(SortByKey, AgreesWithStringOrderOnLongSharedPrefixes) {
+  OrderedMap<int> m;
+  std::vector<std::string> keys;
+  std::mt19937 rng(3);
+  for (int i = 0; i < 2000; ++i) {
+    std::string k = (i % 3 == 0) ? "a_very_long_shared_prefix_" : "";
+    const int len = static_cast<int>(rng() % 20);
+    for (int c = 0; c < len; ++c) k.push_back("\0aAz\xC3\x7F"[rng() % 6]);
+    if (m.contains(k)) continue;
+    m.insert_or_assign(k, i);
+    keys.push_back(k);
+  }
+  std::sort(keys.begin(), keys.end());
+  m.sort_by_key();
+  ASSERT_EQ(m.size(), keys.size());
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    EXPECT_EQ(m.at_index(i).first, keys[i]);
+    EXPECT_EQ(m.find(keys[i]), &m.at_index(i).second);
+  }
+}
