@@ -78,17 +78,9 @@ struct Flat {
 // Cell INV: instance m1, ports A and Y, net {A, m1.G}.
 Cell inv() { return Cell().inst("m1").port("A").port("Y").net({P("A"), R("m1", "G")}); }
 
-TEST(FlattenOptions, MakeFromLists) {
-  const FlattenOptions o = FlattenOptions::make(std::vector<std::string>{"a", "a", "b"}, std::nullopt, false, true,
-                                                true, "");
-  ASSERT_TRUE(o.cells.has_value());
-  EXPECT_EQ(o.cells->size(), 2u);
-  EXPECT_TRUE(o.exclude.empty());
-  EXPECT_FALSE(o.recursive);
-  EXPECT_TRUE(o.allow_unconnected_ports);
-  EXPECT_TRUE(o.warn_skipped);
-  EXPECT_EQ(o.separator, "");
-  EXPECT_FALSE(FlattenOptions::make(std::nullopt, std::vector<std::string>{"x"}, true, false, false, ".").cells);
+TEST(Flatten, OptionsFromLists) {
+  // An absent list means no filter; an empty list is a filter that admits nothing.
+  EXPECT_FALSE(FlattenOptions::make(std::nullopt, std::nullopt, true, false, false, ".").cells);
   EXPECT_TRUE(FlattenOptions::make(std::vector<std::string>{}, std::nullopt, true, false, false, ".").cells->empty());
 }
 
@@ -115,12 +107,18 @@ TEST(Flatten, NothingToInlineGivesCanonicalOrder) {
 
 // ---- selection -----------------------------------------------------------------------
 
+// Instance u: its cell from the extras and/or instance_cell_map, an optional array, filters.
 struct SkipCase {
   const char* what;
-  std::function<void(Flat&)> setup;
-  std::string warning;  // empty: passed over silently, or inlined
+  std::optional<std::string> extras_cell, map_cell;
+  std::optional<NetlistArray> array;
+  std::optional<NameSet> cells;
+  bool exclude_inv;
+  std::string reason;  // empty: no message
   bool inlined;
 };
+
+void PrintTo(const SkipCase& c, std::ostream* os) { *os << c.what; }
 
 class FlattenSkip : public ::testing::TestWithParam<SkipCase> {};
 
@@ -131,81 +129,39 @@ TEST_P(FlattenSkip, ClassifiesAndWarns) {
   run.netlists["INV"] = Cell().placed("m1", "LEAF").port("A").net({P("A"), R("m1", "G")}).d;
   run.options.exclude.insert("LEAF");
   run.netlists["EMPTY"] = Cell().port("A").net({P("A")}).d;
-  c.setup(run);
+  run.top.inst("u", c.array);
+  if (c.extras_cell) run.top.d.extras.insert_or_assign("u", PlacedExtra{*c.extras_cell, {}});
+  if (c.map_cell) run.instance_cells["u"] = *c.map_cell;
+  run.options.cells = c.cells;
+  if (c.exclude_inv) run.options.exclude.insert("INV");
   const FlattenResult r = run.ok();
   EXPECT_EQ(r.data.instances.contains("u.m1"), c.inlined);
-  if (c.warning.empty()) EXPECT_TRUE(r.warnings.empty()) << r.warnings[0];
-  else EXPECT_EQ(r.warnings, std::vector<std::string>{c.warning});
+  if (c.reason.empty()) EXPECT_EQ(r.warnings, std::vector<std::string>{});
+  else EXPECT_EQ(r.warnings, std::vector<std::string>{"not flattening instance \"u\": " + c.reason});
 }
+
+const std::string kUnknown =
+    "its cell name is unknown (pass instance_cell_map/sub_instance_cell_maps, or use a PlacedNetlist)";
+const std::string kArray = "it is an array instance, which cannot be inlined";
+const auto no = std::nullopt;
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, FlattenSkip,
     ::testing::Values(
-        SkipCase{"unknown", [](Flat& r) { r.top.inst("u"); },
-                 "not flattening instance \"u\": its cell name is unknown (pass "
-                 "instance_cell_map/sub_instance_cell_maps, or use a PlacedNetlist)",
-                 false},
-        SkipCase{"empty_in_map_overrides_extras",
-                 [](Flat& r) {
-                   r.top.placed("u", "INV");
-                   r.instance_cells["u"] = "";
-                 },
-                 "not flattening instance \"u\": its cell name is unknown (pass "
-                 "instance_cell_map/sub_instance_cell_maps, or use a PlacedNetlist)",
-                 false},
-        SkipCase{"map_overrides_extras",
-                 [](Flat& r) {
-                   r.top.placed("u", "NOPE");
-                   r.instance_cells["u"] = "INV";
-                 },
-                 "", true},
-        SkipCase{"no_netlist", [](Flat& r) { r.top.placed("u", "NAND\"2"); },
-                 "not flattening instance \"u\": no netlist given for its cell \"NAND\\\"2\"", false},
-        SkipCase{"empty_cell", [](Flat& r) { r.top.placed("u", "EMPTY"); },
-                 "not flattening instance \"u\": cell \"EMPTY\" has no instances of its own", false},
-        SkipCase{"array_1x2",
-                 [](Flat& r) {
-                   r.top.inst("u", NetlistArray{1, 2});
-                   r.instance_cells["u"] = "INV";
-                 },
-                 "not flattening instance \"u\": it is an array instance, which cannot be inlined", false},
-        SkipCase{"array_3x1",
-                 [](Flat& r) {
-                   r.top.inst("u", NetlistArray{3, 1});
-                   r.instance_cells["u"] = "INV";
-                 },
-                 "not flattening instance \"u\": it is an array instance, which cannot be inlined", false},
-        SkipCase{"array_1x1_inlined",
-                 [](Flat& r) {
-                   r.top.inst("u", NetlistArray{1, 1});
-                   r.instance_cells["u"] = "INV";
-                 },
-                 "", true},
-        SkipCase{"excluded", [](Flat& r) {
-                   r.top.placed("u", "INV");
-                   r.options.exclude.insert("INV");
-                 }, "", false},
-        SkipCase{"filtered", [](Flat& r) {
-                   r.top.placed("u", "INV");
-                   r.options.cells = NameSet{"OTHER"};
-                 }, "", false},
-        SkipCase{"exclude_wins_over_cells", [](Flat& r) {
-                   r.top.placed("u", "INV");
-                   r.options.cells = NameSet{"INV"};
-                   r.options.exclude.insert("INV");
-                 }, "", false},
-        SkipCase{"empty_cells_filter_all", [](Flat& r) {
-                   r.top.placed("u", "INV");
-                   r.options.cells = NameSet{};
-                 }, "", false},
-        SkipCase{"cells_admits", [](Flat& r) {
-                   r.top.placed("u", "INV");
-                   r.options.cells = NameSet{"INV"};
-                 }, "", true},
-        SkipCase{"extras_empty_cell_is_unknown", [](Flat& r) {
-                   r.top.placed("u", "");
-                   r.options.warn_skipped = false;
-                 }, "", false}),
+        SkipCase{"unknown", no, no, no, no, false, kUnknown, false},
+        SkipCase{"extras_empty_cell_is_unknown", "", no, no, no, false, kUnknown, false},
+        SkipCase{"empty_in_map_overrides_extras", "INV", "", no, no, false, kUnknown, false},
+        SkipCase{"map_overrides_extras", "NOPE", "INV", no, no, false, "", true},
+        SkipCase{"no_netlist", "NAND\"2", no, no, no, false, "no netlist given for its cell \"NAND\\\"2\"", false},
+        SkipCase{"empty_cell", "EMPTY", no, no, no, false, "cell \"EMPTY\" has no instances of its own", false},
+        SkipCase{"array_1x2", no, "INV", NetlistArray{1, 2}, no, false, kArray, false},
+        SkipCase{"array_3x1", no, "INV", NetlistArray{3, 1}, no, false, kArray, false},
+        SkipCase{"array_1x1_inlined", no, "INV", NetlistArray{1, 1}, no, false, "", true},
+        SkipCase{"excluded", "INV", no, no, no, true, "", false},
+        SkipCase{"filtered", "INV", no, no, NameSet{"OTHER"}, false, "", false},
+        SkipCase{"exclude_wins_over_cells", "INV", no, no, NameSet{"INV"}, true, "", false},
+        SkipCase{"empty_cells_filter_all", "INV", no, no, NameSet{}, false, "", false},
+        SkipCase{"cells_admits", "INV", no, no, NameSet{"INV"}, false, "", true}),
     [](const auto& info) { return std::string(info.param.what); });
 
 TEST(Flatten, EachInstanceWarnedOnceAcrossPasses) {
@@ -335,6 +291,8 @@ struct NetCase {
   std::vector<Net> inv_nets;
   Nets expected;
 };
+
+void PrintTo(const NetCase& c, std::ostream* os) { *os << c.what; }
 
 class FlattenNets : public ::testing::TestWithParam<NetCase> {};
 

@@ -121,12 +121,6 @@ TEST(ComposePlacement, NonFiniteParentAngleGivesNaN) {
   }
 }
 
-TEST(ComposePlacement, ParentBoxIsNotRead) {
-  const Placement child = at(1, 1, 0, false, BBox{0, 0, 1, 1});
-  EXPECT_EQ(compose_placement(at(5, 5, 0, false, BBox{kNaN, 9, 9, 9}), child),
-            compose_placement(at(5, 5), child));
-}
-
 // ---- placed netlist ----------------------------------------------------------------
 
 PlacedExtra extra(std::string cell, double x = 0) { return PlacedExtra{std::move(cell), at(x, 0)}; }
