@@ -59,7 +59,7 @@ PyObject* init() {
   std::int64_t expected = -1;
   if (!recorded_interpreter.compare_exchange_strong(expected, id) && expected != id) {
     PyErr_SetString(PyExc_ImportError,
-                    "vondrel._native does not support sub-interpreters: it can only be imported once per process");
+                    "vondrel._native does not support sub-interpreters: it is bound to the first interpreter that imported it");
     return nullptr;
   }
   if (module_cell) return Ref::borrow(module_cell).release();

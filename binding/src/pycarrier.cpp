@@ -118,13 +118,18 @@ int for_each_element(PyObject* obj, bool as_set, Fn&& fn) {
 class Reader {
  public:
   std::string error;
+  // An interpreter exception is pending and becomes the error once reading has unwound (it
+  // may be a RecursionError that cannot be rendered at the depth where it arose).
+  bool py_error = false;
 
   bool fail(std::string message) {
     error = std::move(message);
     return false;
   }
-  // Renders the pending interpreter exception as the error.
-  bool fail_py() { return fail(take_error_text()); }
+  bool fail_py() {
+    py_error = true;
+    return false;
+  }
 
   // --- primitive fields
   bool read(PyObject* obj, std::string& out) {
@@ -655,7 +660,7 @@ template <class T>
 bool read_py(PyObject* obj, T& out, std::string& error) {
   Reader r;
   if (r.read(obj, out)) return true;
-  error = std::move(r.error);
+  error = r.py_error ? take_error_text() : std::move(r.error);
   return false;
 }
 
