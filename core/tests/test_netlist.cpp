@@ -6,17 +6,12 @@
 #include <vector>
 
 #include "vondrel/netlist.h"
-#include "print.h"
+#include "members.h"
 
 using namespace vondrel;
+using namespace vondrel::test;
 
 namespace {
-
-NetMember P(std::string name) { return NetlistPort{std::move(name)}; }
-NetMember R(std::string inst, std::string port) { return PortRef{std::move(inst), std::move(port)}; }
-NetMember A(std::string inst, std::string port, std::int64_t ia, std::int64_t ib) {
-  return PortArrayRef{std::move(inst), std::move(port), ia, ib};
-}
 
 NetlistInstance add_inst(Netlist& nl, const std::string& name, std::int64_t na = 1, std::int64_t nb = 1,
                          const std::string& component = "INV") {

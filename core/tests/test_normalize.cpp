@@ -5,17 +5,12 @@
 #include <vector>
 
 #include "vondrel/netlist.h"
-#include "print.h"
+#include "members.h"
 
 using namespace vondrel;
+using namespace vondrel::test;
 
 namespace {
-
-NetMember P(std::string name) { return NetlistPort{std::move(name)}; }
-NetMember R(std::string inst, std::string port) { return PortRef{std::move(inst), std::move(port)}; }
-NetMember A(std::string inst, std::string port, std::int64_t ia, std::int64_t ib) {
-  return PortArrayRef{std::move(inst), std::move(port), ia, ib};
-}
 
 // Cell TOP holding x (an INV) and y (a BUF); nets and ports are set by each test.
 Netlist top(std::vector<Net> nets, std::vector<std::string> ports) {

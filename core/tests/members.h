@@ -1,11 +1,22 @@
-// Readable test output for members and nets.
+// Short builders and readable test output for net members and nets.
 #pragma once
 
+#include <cstdint>
 #include <ostream>
+#include <string>
+#include <utility>
 
 #include "vondrel/net.h"
 
 namespace vondrel {
+
+namespace test {
+inline NetMember P(std::string name) { return NetlistPort{std::move(name)}; }
+inline NetMember R(std::string inst, std::string port) { return PortRef{std::move(inst), std::move(port)}; }
+inline NetMember A(std::string inst, std::string port, std::int64_t ia, std::int64_t ib) {
+  return PortArrayRef{std::move(inst), std::move(port), ia, ib};
+}
+}  // namespace test
 
 inline void PrintTo(const NetMember& m, std::ostream* os) {
   if (auto* p = std::get_if<NetlistPort>(&m)) *os << p->name;
