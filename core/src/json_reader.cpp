@@ -418,34 +418,47 @@ class Reader {
     const char* lit = positive ? p_ : p_ - 1;
     if (p_ == e_) return error(kEofValue);
     const char c = *p_++;
+    // Digits of the integer and fraction parts while they fit 64 bits.
     std::uint64_t sig = 0;
-    bool is_double = false;
+    bool overflow = false;
+    int frac = 0;  // fraction digits taken into sig
+    auto take = [&](char ch) {
+      const auto d = static_cast<std::uint64_t>(ch - '0');
+      if (!overflow && sig > (std::numeric_limits<std::uint64_t>::max() - d) / 10) overflow = true;
+      if (!overflow) sig = sig * 10 + d;
+      return !overflow;
+    };
     if (c == '0') {
       if (p_ < e_ && is_digit(*p_)) return peek_error(kInvalidNumber);
     } else if (c >= '1' && c <= '9') {
       sig = static_cast<std::uint64_t>(c - '0');
-      while (p_ < e_ && is_digit(*p_)) {
-        const auto d = static_cast<std::uint64_t>(*p_ - '0');
-        if (!is_double && sig > (std::numeric_limits<std::uint64_t>::max() - d) / 10) is_double = true;
-        if (!is_double) sig = sig * 10 + d;
-        ++p_;
-      }
+      while (p_ < e_ && is_digit(*p_)) take(*p_++);
     } else {
       return error(kInvalidNumber);
     }
+    bool is_double = overflow;
     if (p_ < e_ && *p_ == '.') {
       ++p_;
       const char* digits = p_;
-      while (p_ < e_ && is_digit(*p_)) ++p_;
+      while (p_ < e_ && is_digit(*p_)) frac += take(*p_++) ? 1 : 0;
       if (p_ == digits) return peek_error(p_ < e_ ? kInvalidNumber : kEofValue);
       is_double = true;
     }
+    int exp = 0;
     if (p_ < e_ && (*p_ == 'e' || *p_ == 'E')) {
       ++p_;
-      if (p_ < e_ && (*p_ == '+' || *p_ == '-')) ++p_;
+      bool neg_exp = false;
+      if (p_ < e_ && (*p_ == '+' || *p_ == '-')) neg_exp = *p_++ == '-';
       if (p_ == e_) return error(kEofValue);
-      if (!is_digit(*p_++)) return error(kInvalidNumber);
-      while (p_ < e_ && is_digit(*p_)) ++p_;
+      if (!is_digit(*p_)) {
+        ++p_;
+        return error(kInvalidNumber);
+      }
+      while (p_ < e_ && is_digit(*p_)) {
+        if (exp < 100000) exp = exp * 10 + (*p_ - '0');
+        ++p_;
+      }
+      if (neg_exp) exp = -exp;
       is_double = true;
     }
     if (!convert) return true;
@@ -466,6 +479,16 @@ class Reader {
       return true;
     }
     out.kind = Number::F64;
+    // Exact digits and a small power of ten: one correctly rounded operation.
+    static constexpr double kPow10[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,  1e10, 1e11,
+                                        1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+    const int e10 = exp - frac;
+    if (!overflow && sig <= (std::uint64_t{1} << 53) && e10 >= -22 && e10 <= 22) {
+      double d = static_cast<double>(sig);
+      d = e10 < 0 ? d / kPow10[-e10] : d * kPow10[e10];
+      out.d = positive ? d : -d;
+      return true;
+    }
     auto r = std::from_chars(lit, p_, out.d);
     if (r.ec == std::errc::result_out_of_range) {
       if (literal_overflows(lit, p_)) return error(kNumberOutOfRange);
@@ -903,10 +926,9 @@ class Reader {
       for (;;) {
         int r = next_key(first, key);
         if (r <= 0) return r == 0;
-        std::string name(key);
-        W record;
+        // Read in place: a new name appends an empty record, a repeated one resets its own.
+        W& record = out.insert_or_assign(std::string(key), W{});
         if (!colon() || !read(record)) return false;
-        out.insert_or_assign(std::move(name), std::move(record));
       }
     });
   }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -384,6 +385,35 @@ TEST(JsonWriter, DoublesRoundTripBitExact) {
   EXPECT_EQ(to_json(w), R"({"kcl":"k","component":"c","settings":1.8446744073709552e+19})");
   w.settings = JsonValue::integer(-5);
   EXPECT_EQ(to_json(w), R"({"kcl":"k","component":"c","settings":-5})");
+}
+
+TEST(JsonReader, DoublesMatchCorrectRounding) {
+  // Random bit patterns written and read back; random short decimals read as from_chars does.
+  std::uint64_t state = 0x9E3779B97F4A7C15ull;
+  auto next = [&] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  for (int i = 0; i < 20000; ++i) {
+    double v;
+    std::uint64_t bits = next();
+    std::memcpy(&v, &bits, sizeof v);
+    if (!std::isfinite(v)) continue;
+    BBox b{v, 0, 0, 0};
+    BBox back = read_ok<BBox>(to_json(b));
+    EXPECT_EQ(std::memcmp(&back.left, &v, sizeof v), 0) << format_double(v);
+
+    std::string lit = std::to_string(next() % 100000000000000ull);
+    int frac = static_cast<int>(next() % 12);
+    if (frac && lit.size() > static_cast<std::size_t>(frac)) lit.insert(lit.size() - frac, ".");
+    lit += "e" + std::to_string(static_cast<int>(next() % 40) - 20);
+    double want = 0;
+    std::from_chars(lit.data(), lit.data() + lit.size(), want);
+    BBox got = read_ok<BBox>("[" + lit + ",0,0,0]");
+    EXPECT_EQ(std::memcmp(&got.left, &want, sizeof want), 0) << lit;
+  }
 }
 
 // --- robustness -----------------------------------------------------------------------
