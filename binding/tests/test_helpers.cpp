@@ -7,6 +7,7 @@
 
 #include "../src/args.h"
 #include "../src/helpers.h"
+#include "../src/object.h"
 #include "embed.h"
 
 namespace vondrel::py {
@@ -61,6 +62,31 @@ TEST(Comparison, EqualityOnlyFamily) {
   }
   EXPECT_EQ(equality_result(true, 6).get(), Py_NotImplemented);
   EXPECT_EQ(ordering_result(std::strong_ordering::less, 99).get(), Py_NotImplemented);
+}
+
+TEST(Borrow, SharedAndExclusiveExcludeEachOther) {
+  PyBase obj{};
+  auto* o = reinterpret_cast<PyObject*>(&obj);
+  {
+    Shared a(o), b(o);
+    EXPECT_TRUE(a && b);
+    Exclusive x(o);
+    EXPECT_FALSE(x);
+    EXPECT_EQ(pending(), "RuntimeError: Already borrowed");
+  }
+  {
+    Exclusive x(o);
+    EXPECT_TRUE(x);
+    Shared a(o);
+    EXPECT_FALSE(a);
+    EXPECT_EQ(pending(), "RuntimeError: Already mutably borrowed");
+    Exclusive y(o);
+    EXPECT_FALSE(y);
+    EXPECT_EQ(pending(), "RuntimeError: Already borrowed");
+  }
+  EXPECT_EQ(obj.borrow, 0);  // every guard released what it took, failed ones nothing
+  Exclusive again(o);
+  EXPECT_TRUE(again);
 }
 
 TEST(Hash, MinusOneIsReserved) {
