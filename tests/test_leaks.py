@@ -93,12 +93,12 @@ def traced_growth(fn, n):
         tracemalloc.stop()
 
 
-def check_flat(fn, n, warm_up=200):
+def check_flat(fn, n, warm_up=200, stray_blocks=100):
     for _ in range(warm_up):
         fn()
     # One leaked object per call would be n blocks / megabytes; a few stray blocks are the
     # interpreter's own caches.
-    assert block_growth(fn, n) < 100
+    assert block_growth(fn, n) < stray_blocks
     assert traced_growth(fn, n // 10) < 32 * 1024
 
 
@@ -109,5 +109,6 @@ def test_no_growth(name):
 
 def test_pydantic_hook_no_growth():
     pytest.importorskip("pydantic_core")
-    # Compiles and evaluates its source on every call: fewer repetitions.
-    check_flat(attempt(PortRef.__get_pydantic_core_schema__, None, None), 4_000, warm_up=2_000)
+    # Compiles and evaluates its source on every call: fewer repetitions, and room for the
+    # interpreter's own caches that this churns (a leak would be one block per call or more).
+    check_flat(attempt(PortRef.__get_pydantic_core_schema__, None, None), 4_000, warm_up=2_000, stray_blocks=1_000)

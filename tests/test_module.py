@@ -53,7 +53,8 @@ def test_second_interpreter_cannot_import(python_run):
     except ImportError:
         pytest.skip("no sub-interpreter support in this interpreter")
     out = python_run(code)
-    assert "ImportError" in out and "sub-interpreters" in out
+    # Python 3.12+ refuses a single-phase module in a sub-interpreter before our check runs.
+    assert "ImportError" in out and ("sub-interpreters" in out or "subinterpreters" in out)
 
 
 def test_mro_and_subclassing():
