@@ -472,7 +472,10 @@ class Reader {
       if (neg < 0) {
         out.kind = Number::I64;
         out.i = neg;
-      } else {  // below -2^63, or -0
+      } else if (sig == 0) {  // -0 is the integer zero
+        out.kind = Number::U64;
+        out.u = 0;
+      } else {  // below -2^63
         out.kind = Number::F64;
         out.d = -static_cast<double>(sig);
       }

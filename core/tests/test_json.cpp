@@ -137,7 +137,9 @@ TEST(JsonReader, NumbersInSettings) {
   EXPECT_EQ(settings("0.1"), JsonValue(0.1));
   EXPECT_EQ(settings("1e-400"), JsonValue(0.0));
   EXPECT_TRUE(std::signbit(std::get<double>(settings("-1e-400").v)));
-  EXPECT_TRUE(std::signbit(std::get<double>(settings("-0").v)));
+  EXPECT_EQ(settings("-0"), JsonValue::uinteger(0));
+  EXPECT_TRUE(std::signbit(std::get<double>(settings("-0.0").v)));
+  EXPECT_EQ(read_ok<NetlistArray>("[-0,1]"), (NetlistArray{0, 1}));
   EXPECT_EQ(settings("0e999999999999999999"), JsonValue(0.0));
   // Correct rounding, also with many digits.
   EXPECT_EQ(settings("2.2250738585072011e-308"), JsonValue(2.2250738585072011e-308));
