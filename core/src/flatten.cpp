@@ -343,10 +343,77 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
   return PassResult{std::move(state), true};
 }
 
+namespace {
+
+// Whether recursive inlining can never end: some instance that the next pass would inline
+// leads, through the cells that would be inlined after it, into a cell that contains itself.
+// Walks the cell graph once (iteratively), so it is linear in the size of `netlists`.
+bool inlining_never_ends(const FlattenState& state, const NetlistDataMap& netlists,
+                         const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options) {
+  const auto inlinable = [&](const std::string& cell, const NetlistInstance& inst) -> const NetlistData* {
+    if (options.exclude.count(cell) != 0 || (options.cells && options.cells->count(cell) == 0)) return nullptr;
+    if (inst.array && (inst.array->na >= 2 || inst.array->nb >= 2)) return nullptr;
+    const auto nl = netlists.find(cell);
+    if (nl == netlists.end() || nl->second.instances.empty()) return nullptr;
+    return &nl->second;
+  };
+  enum : unsigned char { Open = 1, Done = 2 };
+  std::unordered_map<std::string_view, unsigned char> mark;
+  struct Frame {
+    std::string_view cell;
+    const NetlistData* netlist;
+    const CellNameMap* sub;
+    OrderedMap<NetlistInstance>::const_iterator next;
+  };
+  std::vector<Frame> stack;
+  // Enters `cell` unless it is finished; true when it is already on the current path.
+  const auto enter = [&](const std::string& cell, const NetlistData* netlist) {
+    unsigned char& m = mark[cell];
+    if (m == Open) return true;
+    if (m == Done) return false;
+    m = Open;
+    const auto sub = sub_instance_cell_maps.find(cell);
+    stack.push_back(Frame{cell, netlist, sub == sub_instance_cell_maps.end() ? nullptr : &sub->second,
+                          netlist->instances.begin()});
+    return false;
+  };
+
+  std::size_t pos = 0;
+  for (auto it = state.data.instances.begin(); it != state.data.instances.end(); ++it, ++pos) {
+    const std::string* cell = state.cell_of[pos];
+    if (!cell) continue;
+    const NetlistData* root = inlinable(*cell, it->second);
+    if (!root || enter(*cell, root)) continue;
+    while (!stack.empty()) {
+      Frame& f = stack.back();
+      if (f.next == f.netlist->instances.end()) {
+        mark[f.cell] = Done;
+        stack.pop_back();
+        continue;
+      }
+      const auto& [child_name, child] = *f.next++;
+      const std::string* child_cell = nullptr;
+      if (f.sub) {
+        const auto c = f.sub->find(child_name);
+        if (c != f.sub->end()) child_cell = &c->second;
+      }
+      if (!child_cell) {
+        const PlacedExtra* e = f.netlist->extras.find(child_name);
+        if (e && !e->cell.empty()) child_cell = &e->cell;
+      }
+      if (!child_cell) continue;
+      if (const NetlistData* next = inlinable(*child_cell, child); next && enter(*child_cell, next)) return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
 Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& instance_cell_map,
                                       const NetlistDataMap& netlists,
                                       const SubInstanceCellMaps& sub_instance_cell_maps,
-                                      const FlattenOptions& options) {
+                                      const FlattenOptions& options, std::size_t runaway_check_size) {
   FlattenState state;
   state.cell_of.reserve(data.instances.size());
   state.owned_cells.reserve(data.instances.size());
@@ -367,6 +434,10 @@ Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& insta
     state = std::move(r->state);
     if (!options.recursive || !r->changed) break;
     if (pass == kFlattenMaxPasses) return Error::flatten_pass_limit(kFlattenMaxPasses);
+    // A run that can never end fails as it would after its last pass.
+    if (state.data.instances.size() > runaway_check_size &&
+        inlining_never_ends(state, netlists, sub_instance_cell_maps, options))
+      return Error::flatten_pass_limit(kFlattenMaxPasses);
   }
 
   NetlistData& out = state.data;

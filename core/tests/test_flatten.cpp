@@ -60,8 +60,10 @@ struct Flat {
   SubInstanceCellMaps sub_cells;
   FlattenOptions options = FlattenOptions::make(std::nullopt, std::nullopt, true, false, true, ".");
 
+  std::size_t runaway_check = kFlattenRunawayCheckSize;
+
   Result<FlattenResult> go() const {
-    return flatten_netlist(top.d, instance_cells, netlists, sub_cells, options);
+    return flatten_netlist(top.d, instance_cells, netlists, sub_cells, options, runaway_check);
   }
   FlattenResult ok() const {
     auto r = go();
@@ -410,6 +412,36 @@ TEST(Flatten, SelfContainingCellStopsAtThePassLimit) {
             "flatten: still inlining after 1000 passes \xe2\x80\x94 `netlists` describes a cell that contains itself");
   run.options.recursive = false;
   EXPECT_EQ(names(run.ok().data), (std::vector<std::string>{"x.x"}));
+}
+
+TEST(Flatten, CellHoldingItselfTwiceFailsBeforeExhaustingMemory) {
+  // Doubling every pass: 2^1000 instances by the last pass. Once the run is large it is
+  // recognised as one that never ends and fails with the error it would end with.
+  Flat run;
+  run.top.placed("x", "TWICE");
+  run.netlists["TWICE"] = Cell().placed("a", "TWICE").placed("b", "TWICE").d;
+  run.runaway_check = 1000;
+  EXPECT_EQ(run.error(),
+            "flatten: still inlining after 1000 passes \xe2\x80\x94 `netlists` describes a cell that contains itself");
+}
+
+TEST(Flatten, LargeRunWithoutCycleIsNotStopped) {
+  // Past the check size, but every cell bottoms out: the flatten completes.
+  Flat run;
+  run.top.placed("x", "MID").placed("y", "MID");
+  run.netlists["MID"] = Cell().placed("a", "LEAF").placed("b", "LEAF").inst("c").d;
+  run.netlists["LEAF"] = Cell().inst("m").inst("n").d;
+  run.runaway_check = 1;
+  EXPECT_EQ(run.ok().data.instances.size(), 10u);
+  // A cycle MID -> LOOP -> MID counts only while the options let it be inlined.
+  Flat loop;
+  loop.top.placed("x", "MID");
+  loop.netlists["MID"] = Cell().placed("a", "LOOP").inst("c").d;
+  loop.netlists["LOOP"] = Cell().placed("m", "MID").d;
+  loop.runaway_check = 0;
+  EXPECT_NE(loop.error().find("after 1000 passes"), std::string::npos);
+  loop.options.exclude.insert("LOOP");
+  EXPECT_EQ(names(loop.ok().data), (std::vector<std::string>{"x.a", "x.c"}));
 }
 
 // A chain TOP -> L0 -> L1 -> ... -> L(depth-1) -> leaf, with one net threaded through.

@@ -74,12 +74,19 @@ struct PassResult {
 
 inline constexpr unsigned kFlattenMaxPasses = 1000;
 
+// Past this many instances a recursive run is checked for a cell that contains itself: such
+// a run never ends and can grow without bound (doubling every pass when a cell holds itself
+// twice), exhausting memory long before its last pass. It then fails at once with the error
+// it would end with, FlattenPassLimit.
+inline constexpr std::size_t kFlattenRunawayCheckSize = std::size_t{1} << 24;
+
 // Flattens `data` through the cells of `netlists`: one pass, or passes until nothing is left
 // to inline (FlattenPassLimit after 1000). The result is sorted into canonical order.
 Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& instance_cell_map,
                                       const NetlistDataMap& netlists,
                                       const SubInstanceCellMaps& sub_instance_cell_maps,
-                                      const FlattenOptions& options);
+                                      const FlattenOptions& options,
+                                      std::size_t runaway_check_size = kFlattenRunawayCheckSize);
 
 // One inlining pass over the state: selection, renaming, placements, net rewiring.
 Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlists,
