@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "instance.h"
+#include "net.h"
 #include "port.h"
 #include "py.h"
 #include "types.h"
@@ -16,6 +18,10 @@ const ClassSpec* const kClasses[] = {
     &kNetlistPortSpec,
     &kPortRefSpec,
     &kPortArrayRefSpec,
+    &kNetlistArraySpec,
+    &kNetlistInstanceSpec,
+    &kNetSpec,
+    &kNetIterSpec,
 };
 
 PyModuleDef module_def = {

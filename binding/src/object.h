@@ -145,4 +145,23 @@ Ref construct(PyTypeObject* type, typename C::Value v) {
   return Ref::steal(reinterpret_cast<PyObject*>(b));
 }
 
+// Runs `f` (returning Ref) under a shared borrow of `self`.
+template <class F>
+Ref read_shared(PyObject* self, F&& f) {
+  Shared guard(self);
+  if (!guard) return {};
+  return f();
+}
+
+// Converts first, then replaces the field under an exclusive borrow.
+template <class T, class Convert, class Assign>
+bool write_exclusive(PyObject* self, Convert&& convert, Assign&& assign) {
+  T v{};
+  if (!convert(v)) return false;
+  Exclusive guard(self);
+  if (!guard) return false;
+  assign(std::move(v));
+  return true;
+}
+
 }  // namespace vondrel::py

@@ -38,6 +38,33 @@ Ref member_to_py(NetMember member) {
   }
 }
 
+void append_member_repr(std::string& out, const NetMember& member) {
+  switch (member.index()) {
+    case 0:
+      out += "NetlistPort(name=";
+      append_py_repr(out, std::get<NetlistPort>(member).name);
+      break;
+    case 1: {
+      const auto& r = std::get<PortRef>(member);
+      out += "PortRef(instance=";
+      append_py_repr(out, r.instance);
+      out += ", port=";
+      append_py_repr(out, r.port);
+      break;
+    }
+    default: {
+      const auto& r = std::get<PortArrayRef>(member);
+      out += "PortArrayRef(instance=";
+      append_py_repr(out, r.instance);
+      out += ", port=";
+      append_py_repr(out, r.port);
+      out += ", ia=" + std::to_string(r.ia) + ", ib=" + std::to_string(r.ib);
+      break;
+    }
+  }
+  out += ')';
+}
+
 namespace {
 
 const PortRef& ref_layer(PyObject* o) { return PortRefClass::value(o); }
@@ -76,24 +103,6 @@ Ref port_array_ref_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 
 // ---------------------------------------------------------------------------------------
 // Attributes.
-
-template <class F>
-Ref read_shared(PyObject* self, F&& f) {
-  Shared guard(self);
-  if (!guard) return {};
-  return f();
-}
-
-// Converts first, then replaces the field under an exclusive borrow.
-template <class T, class Convert, class Assign>
-bool write_exclusive(PyObject* self, Convert&& convert, Assign&& assign) {
-  T v{};
-  if (!convert(v)) return false;
-  Exclusive guard(self);
-  if (!guard) return false;
-  assign(std::move(v));
-  return true;
-}
 
 Ref get_name(PyObject* self) {
   return read_shared(self, [&] { return str(NetlistPortClass::value(self).name); });
@@ -171,28 +180,10 @@ Ref port_ref_str(PyObject* self) {
   return read_shared(self, [&] { return str(python_str(self, nullptr)); });
 }
 
-Ref netlist_port_repr(PyObject* self) {
+Ref port_repr(PyObject* self) {
   return read_shared(self, [&] {
-    std::string out = "NetlistPort(name=";
-    append_py_repr(out, NetlistPortClass::value(self).name);
-    out += ')';
-    return str(out);
-  });
-}
-
-Ref port_ref_repr(PyObject* self) {
-  return read_shared(self, [&] {
-    bool array = kind_of(self) == kPortArrayRef;
-    const PortRef& r = ref_layer(self);
-    std::string out = array ? "PortArrayRef(instance=" : "PortRef(instance=";
-    append_py_repr(out, r.instance);
-    out += ", port=";
-    append_py_repr(out, r.port);
-    if (array) {
-      const ArrayIndex& i = index_layer(self);
-      out += ", ia=" + std::to_string(i.ia) + ", ib=" + std::to_string(i.ib);
-    }
-    out += ')';
+    std::string out;
+    append_member_repr(out, member_of(self, kind_of(self)));
     return str(out);
   });
 }
@@ -301,7 +292,7 @@ const ClassSpec kNetlistPortSpec = class_spec<NetlistPortClass>(
         {Py_tp_new, slot_fn(&new_entry<&netlist_port_new>)},
         {Py_tp_hash, slot_fn(&hash_entry<&port_hash>)},
         {Py_tp_richcompare, slot_fn(&compare_entry<&port_compare>)},
-        {Py_tp_repr, slot_fn(&unary_entry<&netlist_port_repr>)},
+        {Py_tp_repr, slot_fn(&unary_entry<&port_repr>)},
     });
 
 const ClassSpec kPortRefSpec = class_spec<PortRefClass>(
@@ -316,7 +307,7 @@ const ClassSpec kPortRefSpec = class_spec<PortRefClass>(
         {Py_tp_new, slot_fn(&new_entry<&port_ref_new>)},
         {Py_tp_hash, slot_fn(&hash_entry<&port_hash>)},
         {Py_tp_richcompare, slot_fn(&compare_entry<&port_compare>)},
-        {Py_tp_repr, slot_fn(&unary_entry<&port_ref_repr>)},
+        {Py_tp_repr, slot_fn(&unary_entry<&port_repr>)},
         {Py_tp_str, slot_fn(&unary_entry<&port_ref_str>)},
     });
 
@@ -332,7 +323,7 @@ const ClassSpec kPortArrayRefSpec = class_spec<PortArrayRefClass>(
         {Py_tp_new, slot_fn(&new_entry<&port_array_ref_new>)},
         {Py_tp_hash, slot_fn(&hash_entry<&port_hash>)},
         {Py_tp_richcompare, slot_fn(&compare_entry<&port_compare>)},
-        {Py_tp_repr, slot_fn(&unary_entry<&port_ref_repr>)},
+        {Py_tp_repr, slot_fn(&unary_entry<&port_repr>)},
         {Py_tp_str, slot_fn(&unary_entry<&port_ref_str>)},
     });
 

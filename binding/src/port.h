@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "object.h"
 #include "py.h"
@@ -65,6 +66,9 @@ NetMember member_of(PyObject* obj, PortKind kind);
 
 // A new object of the member's class.
 Ref member_to_py(NetMember member);
+
+// Appends the member's repr: NetlistPort(name='a'), PortRef(instance='u', port='p'), ...
+void append_member_repr(std::string& out, const NetMember& member);
 
 extern const ClassSpec kNetlistPortSpec;
 extern const ClassSpec kPortRefSpec;

@@ -5,6 +5,9 @@
 //   C::Record                     the wire record (defaults to the core value)
 //   C::record(self)               the record of an object, read under a shared borrow
 //   C::from_record(Record&&)      the core value of a record read back
+//   C::from_record(Record&&, std::string name)
+//                                 the same for a class whose record lacks the name (the
+//                                 instance classes: from_dict / from_json take it apart)
 //
 // from_dict / from_json always answer an object of exactly the defining class C.
 #pragma once
@@ -80,6 +83,35 @@ Ref from_json_method(PyObject*, const FastArgs& a) {
   return wrap<C>(C::from_record(std::move(rec)));
 }
 
+// The variants for a record without the object's name: `name` (by position or keyword,
+// default "") is converted before the record is read.
+template <class C>
+Ref from_dict_named_method(PyObject*, const FastArgs& a) {
+  static const std::string fname = qualified<C>("from_dict");
+  static const Signature sig(fname.c_str(), {"obj", "name"}, 1);
+  PyObject* argv[2];
+  std::string name;
+  if (!sig.bind(a, argv) || (argv[1] && !arg_string(argv[1], "name", name))) return {};
+  typename C::Record rec{};
+  if (!from_py_any(argv[0], rec)) return {};
+  return wrap<C>(C::from_record(std::move(rec), std::move(name)));
+}
+
+template <class C>
+Ref from_json_named_method(PyObject*, const FastArgs& a) {
+  static const std::string fname = qualified<C>("from_json");
+  static const Signature sig(fname.c_str(), {"data", "name"}, 1);
+  PyObject* argv[2];
+  std::string name;
+  if (!sig.bind(a, argv) || (argv[1] && !arg_string(argv[1], "name", name))) return {};
+  std::string_view text;
+  if (!arg_str(argv[0], "data", text)) return {};
+  typename C::Record rec{};
+  Status st = read_json(text, rec);
+  if (!st) return core_error(std::move(st).error());
+  return wrap<C>(C::from_record(std::move(rec), std::move(name)));
+}
+
 template <class C>
 Ref pydantic_method(PyObject* cls, const FastArgs& a) {
   static const std::string fname = qualified<C>("__get_pydantic_core_schema__");
@@ -110,6 +142,15 @@ constexpr PyMethodDef to_dict_row() {
 template <class C>
 constexpr PyMethodDef from_dict_row() {
   return classmethod<&from_dict_method<C>>("from_dict", "from_dict($cls, obj)\n--\n\n");
+}
+
+template <class C>
+constexpr PyMethodDef from_json_named_row() {
+  return classmethod<&from_json_named_method<C>>("from_json", "from_json($cls, data, name=...)\n--\n\n");
+}
+template <class C>
+constexpr PyMethodDef from_dict_named_row() {
+  return classmethod<&from_dict_named_method<C>>("from_dict", "from_dict($cls, obj, name=...)\n--\n\n");
 }
 
 }  // namespace vondrel::py

@@ -23,6 +23,9 @@ using UnaryFn = Ref (*)(PyObject* self);
 using HashFn = Py_hash_t (*)(PyObject* self);               // -1 with an exception set
 using CompareFn = Ref (*)(PyObject* self, PyObject* other, int op);
 using NewFn = Ref (*)(PyTypeObject* type, PyObject* args, PyObject* kwargs);
+using BinaryFn = Ref (*)(PyObject* self, PyObject* arg);   // item access
+using LenFn = Py_ssize_t (*)(PyObject* self);              // -1 with an exception set
+using ContainsFn = int (*)(PyObject* self, PyObject* item);  // 1, 0, or -1 with an exception set
 
 template <MethodFn F>
 PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
@@ -95,6 +98,36 @@ PyObject* new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexce
   } catch (...) {
     set_error_from_exception();
     return nullptr;
+  }
+}
+
+template <BinaryFn F>
+PyObject* binary_entry(PyObject* self, PyObject* arg) noexcept {
+  try {
+    return F(self, arg).release();
+  } catch (...) {
+    set_error_from_exception();
+    return nullptr;
+  }
+}
+
+template <LenFn F>
+Py_ssize_t len_entry(PyObject* self) noexcept {
+  try {
+    return F(self);
+  } catch (...) {
+    set_error_from_exception();
+    return -1;
+  }
+}
+
+template <ContainsFn F>
+int contains_entry(PyObject* self, PyObject* item) noexcept {
+  try {
+    return F(self, item);
+  } catch (...) {
+    set_error_from_exception();
+    return -1;
   }
 }
 
