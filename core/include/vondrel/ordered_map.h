@@ -89,23 +89,26 @@ class OrderedMap {
                        [](const auto& a, const auto& b) { return a.first < b.first; }))
       return;
     // Sort positions rather than entries (an entry may be large), then move each entry once.
-    // Each position carries the key's first 8 bytes as a big-endian number: a difference
-    // there decides the byte-wise order, so only keys with equal prefixes are compared whole.
+    // Each position carries the key's first 16 bytes as a big-endian number (zero padded):
+    // a difference there decides the byte-wise order, so only keys with equal prefixes are
+    // compared whole.
     struct Slot {
-      std::uint64_t prefix;
+      std::uint64_t hi, lo;
       std::size_t index;
     };
     const auto& values = map_.values_container();
     std::vector<Slot> order(values.size());
     for (std::size_t i = 0; i < order.size(); ++i) {
       const std::string& key = values[i].first;
-      std::uint64_t prefix = 0;
-      for (std::size_t b = 0; b < 8; ++b)
-        prefix = (prefix << 8) | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
-      order[i] = Slot{prefix, i};
+      std::uint64_t part[2] = {0, 0};
+      for (std::size_t b = 0; b < 16; ++b)
+        part[b / 8] = (part[b / 8] << 8) | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
+      order[i] = Slot{part[0], part[1], i};
     }
-    std::stable_sort(order.begin(), order.end(), [&](const Slot& a, const Slot& b) {
-      if (a.prefix != b.prefix) return a.prefix < b.prefix;
+    // Keys are unique, so an unstable sort gives the one possible order.
+    std::sort(order.begin(), order.end(), [&](const Slot& a, const Slot& b) {
+      if (a.hi != b.hi) return a.hi < b.hi;
+      if (a.lo != b.lo) return a.lo < b.lo;
       return values[a.index].first < values[b.index].first;
     });
     std::vector<Entry> entries;
