@@ -112,6 +112,19 @@ int for_each_element(PyObject* obj, bool as_set, Fn&& fn) {
   return 1;
 }
 
+// Interned key strings of the record descriptions (and other fixed texts), by the address
+// of their text.
+PyObject* key_object(std::string_view key) {
+  static std::unordered_map<const char*, PyObject*> cache;
+  auto it = cache.find(key.data());
+  if (it != cache.end()) return it->second;
+  PyObject* s = PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size()));
+  if (!s) return nullptr;
+  PyUnicode_InternInPlace(&s);
+  cache.emplace(key.data(), s);  // kept for the life of the process
+  return s;
+}
+
 // ---------------------------------------------------------------------------------------
 // Reading.
 
@@ -427,12 +440,72 @@ class Reader {
 
   // --- net members, through the buffered value
   bool read(PyObject* obj, NetMember& out) {
+    if (PyDict_CheckExact(obj) && read_usual_member(obj, out)) return true;
     Content c;
     if (!read_content(obj, c)) return false;
     auto m = member_from_content(std::move(c));
     if (!m) return fail(std::string(record::kNoMemberVariant));
     out = std::move(*m);
     return true;
+  }
+
+  // The usual member shapes, read without buffering: a dict whose keys are exactly the fields
+  // of one kind, with str fields and int indices in range. Every such dict reads the same
+  // through the buffered value; anything else answers false and takes that road.
+  static bool read_usual_member(PyObject* d, NetMember& out) {
+    static PyObject* const name = key_object("name");
+    static PyObject* const instance = key_object("instance");
+    static PyObject* const port = key_object("port");
+    static PyObject* const ia = key_object("ia");
+    static PyObject* const ib = key_object("ib");
+    if (!name || !instance || !port || !ia || !ib) {
+      PyErr_Clear();
+      return false;
+    }
+    auto text = [](PyObject* v, std::string& s) {
+      std::string_view t;
+      if (!v || !PyUnicode_Check(v)) return false;
+      if (!utf8(v, t)) {
+        PyErr_Clear();
+        return false;
+      }
+      s.assign(t);
+      return true;
+    };
+    auto index = [](PyObject* v, std::int64_t& i) {
+      if (!v || !PyLong_CheckExact(v)) return false;
+      int overflow = 0;
+      long long x = PyLong_AsLongLongAndOverflow(v, &overflow);
+      if (overflow != 0 || (x == -1 && PyErr_Occurred())) {
+        PyErr_Clear();
+        return false;
+      }
+      i = x;
+      return true;
+    };
+    switch (PyDict_Size(d)) {
+      case 1: {
+        NetlistPort p;
+        if (!text(PyDict_GetItem(d, name), p.name)) return false;
+        out = std::move(p);
+        return true;
+      }
+      case 2: {
+        PortRef r;
+        if (!text(PyDict_GetItem(d, instance), r.instance) || !text(PyDict_GetItem(d, port), r.port)) return false;
+        out = std::move(r);
+        return true;
+      }
+      case 4: {
+        PortArrayRef r;
+        if (!text(PyDict_GetItem(d, instance), r.instance) || !text(PyDict_GetItem(d, port), r.port) ||
+            !index(PyDict_GetItem(d, ia), r.ia) || !index(PyDict_GetItem(d, ib), r.ib))
+          return false;
+        out = std::move(r);
+        return true;
+      }
+      default: return false;
+    }
   }
 
   bool read_content(PyObject* obj, Content& out) {
@@ -534,18 +607,6 @@ class Reader {
 
 // ---------------------------------------------------------------------------------------
 // Writing.
-
-// Interned key strings of the record descriptions, by the address of their text.
-PyObject* key_object(std::string_view key) {
-  static std::unordered_map<const char*, PyObject*> cache;
-  auto it = cache.find(key.data());
-  if (it != cache.end()) return it->second;
-  PyObject* s = PyUnicode_FromStringAndSize(key.data(), static_cast<Py_ssize_t>(key.size()));
-  if (!s) return nullptr;
-  PyUnicode_InternInPlace(&s);
-  cache.emplace(key.data(), s);  // kept for the life of the process
-  return s;
-}
 
 Ref write(const std::string& s) { return str(s); }
 Ref write(std::int64_t v) { return integer(v); }

@@ -33,6 +33,7 @@ constexpr const char* kPrelude =
     "    def __iter__(self): return iter(())\n"
     "    def __len__(self): return 0\n"
     "    def keys(self): raise RuntimeError('no keys')\n"
+    "class Text(str): pass\n"
     "class Outer:\n"
     "    class Inner: pass\n"
     "class Real:\n"
