@@ -301,3 +301,52 @@ TEST(SortByKey, AgreesWithStringOrderOnLongSharedPrefixes) {
     EXPECT_EQ(m.find(keys[i]), &m.at_index(i).second);
   }
 }
+
+// The literal rendering of instance removal: every name walks every net.
+TEST(RemoveInstances, AgreesWithALiteralRenderingOnRandomNetlists) {
+  std::mt19937 rng(5);
+  for (int round = 0; round < 300; ++round) {
+    Netlist nl;
+    for (int i = 0; i < 8; ++i) add_inst(nl, "u" + std::to_string(i), 2, 2);
+    for (int k = 0, nets = static_cast<int>(rng() % 10); k < nets; ++k) {
+      Net net;
+      for (int m = 0, count = static_cast<int>(rng() % 4); m < count; ++m) {
+        const std::string inst = "u" + std::to_string(rng() % 9);
+        switch (rng() % 3) {
+          case 0: net.members.push_back(P(inst)); break;  // a top-level port named like an instance
+          case 1: net.members.push_back(A(inst, "p", 2, 1)); break;
+          default: net.members.push_back(R(inst, std::string(1, static_cast<char>('a' + rng() % 3)))); break;
+        }
+      }
+      nl.nets.push_back(std::move(net));
+    }
+    std::vector<std::string> names;
+    for (int k = 0, count = static_cast<int>(rng() % 9); k < count; ++k) names.push_back("u" + std::to_string(rng() % 9));
+
+    Netlist expected = nl;
+    for (const std::string& n : names) {
+      expected.instances.erase(n);
+      std::vector<Net> kept;
+      std::vector<NetMember> merged;
+      for (Net& net : expected.nets) {
+        const bool touched = std::any_of(net.members.begin(), net.members.end(), [&](const NetMember& m) {
+          const std::string* inst = member_instance(m);
+          return inst && *inst == n;
+        });
+        if (!touched) {
+          kept.push_back(net);
+          continue;
+        }
+        for (const NetMember& m : net.members) {
+          const std::string* inst = member_instance(m);
+          if (!inst || *inst != n) merged.push_back(m);
+        }
+      }
+      std::stable_sort(merged.begin(), merged.end());
+      kept.push_back(Net{merged});
+      expected.nets = kept;
+    }
+    ASSERT_TRUE(nl.remove_instances(names).ok());
+    EXPECT_EQ(nl, expected) << "round " << round;
+  }
+}

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <string>
 #include <vector>
 
 #include "vondrel/netlist.h"
+#include "vondrel/union_find.h"
 #include "members.h"
 
 using namespace vondrel;
@@ -265,4 +268,119 @@ TEST(Normalize, MergedNetsLandInCanonicalOrder) {
                           [n](const Net& net) { return net.members.size() == static_cast<std::size_t>(n); }),
             1);
   EXPECT_TRUE(std::is_sorted(out.nets.begin(), out.nets.end()));
+}
+
+// ---------------------------------------------------------------------------------------
+// Cross-check against a literal, quadratic rendering of the canonical step on random
+// netlists: lists of positions per key, a union of each list's first position with the
+// rest, member sets by linear search.
+
+namespace {
+
+Netlist reference_normalize(const Netlist& nl, const std::string& cell, const EquivalentPorts& eq) {
+  Netlist copy = nl;
+  PortMapping map;
+  for (const auto& [c, groups] : eq) {
+    auto& entry = map[c];
+    for (const auto& g : groups)
+      for (const auto& p : g) entry[p] = g.front();  // an empty group has no p
+  }
+  const std::size_t n = copy.nets.size();
+  std::vector<bool> involved(n);
+  std::vector<std::pair<NetMember, std::vector<std::size_t>>> keys;  // key as a member with the canonical port
+  for (std::size_t i = 0; i < n; ++i)
+    for (NetMember& m : copy.nets[i].members) {
+      const std::string* inst = member_instance(m);
+      if (!inst) continue;
+      const NetlistInstance* x = copy.instances.find(*inst);
+      if (!x || !eq.count(x->component) || !map.count(x->component)) continue;
+      auto& entry = map.at(x->component);
+      std::string& port = std::holds_alternative<PortRef>(m) ? std::get<PortRef>(m).port : std::get<PortArrayRef>(m).port;
+      if (!entry.count(port)) continue;
+      port = entry.at(port);
+      involved[i] = true;
+      auto it = std::find_if(keys.begin(), keys.end(), [&](const auto& k) { return k.first == m; });
+      if (it == keys.end()) keys.push_back({m, {i}});
+      else it->second.push_back(i);
+    }
+  UnionFind uf(n);
+  for (const auto& [k, list] : keys)
+    for (std::size_t j = 1; j < list.size(); ++j) uf.unite(list[0], list[j]);
+  std::vector<std::vector<std::size_t>> groups;
+  std::vector<std::size_t> roots;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!involved[i]) continue;
+    auto r = std::find(roots.begin(), roots.end(), uf.find(i));
+    if (r == roots.end()) {
+      roots.push_back(uf.find(i));
+      groups.push_back({i});
+    } else {
+      groups[r - roots.begin()].push_back(i);
+    }
+  }
+  const auto own = map.count(cell) ? map.at(cell) : std::unordered_map<std::string, std::string>{};
+  std::vector<Net> merged;
+  for (const auto& g : groups) {
+    Net net;
+    for (std::size_t j : g)
+      for (NetMember m : copy.nets[j].members) {
+        if (auto* p = std::get_if<NetlistPort>(&m); p && own.count(p->name)) p->name = own.at(p->name);
+        if (std::find(net.members.begin(), net.members.end(), m) == net.members.end()) net.members.push_back(m);
+      }
+    sort_members(net.members);
+    merged.push_back(net);
+  }
+  std::vector<Net> nets;
+  for (std::size_t i = 0; i < n; ++i)
+    if (!involved[i]) nets.push_back(copy.nets[i]);
+  nets.insert(nets.end(), merged.begin(), merged.end());
+  copy.nets = nets;
+  std::vector<NetlistPort> ports;
+  for (const auto& p : copy.ports)
+    if (std::find(ports.begin(), ports.end(), p) == ports.end()) ports.push_back(p);
+  copy.ports = ports;
+  for (auto it = copy.instances.begin(); it != copy.instances.end(); ++it) normalize_value(it.value().settings);
+  copy.sort();
+  return copy;
+}
+
+}  // namespace
+
+TEST(Normalize, AgreesWithALiteralRenderingOnRandomNetlists) {
+  std::mt19937 rng(11);
+  const std::vector<std::string> cells = {"INV", "BUF", "TOP"};
+  const std::vector<std::string> ports = {"A", "A2", "B", "Y", "Z"};
+  for (int round = 0; round < 200; ++round) {
+    Netlist nl;
+    for (int i = 0; i < 8; ++i)
+      (void)nl.create_inst_with_info("i" + std::to_string(i), "k", cells[rng() % 2], JsonValue(), 2, 2, JsonObject());
+    for (const auto& p : ports) nl.create_port(p);  // every top-level name exists: no failure
+    nl.create_port("A");
+    for (int k = 0; k < 12; ++k) {
+      Net net;
+      for (int m = 0, count = 1 + static_cast<int>(rng() % 4); m < count; ++m) {
+        const std::string inst = "i" + std::to_string(rng() % 9);  // i8 does not exist
+        const std::string& port = ports[rng() % ports.size()];
+        switch (rng() % 4) {
+          case 0: net.members.push_back(P(port)); break;
+          case 1: net.members.push_back(A(inst, port, 1 + rng() % 2, 1)); break;
+          default: net.members.push_back(R(inst, port)); break;
+        }
+      }
+      nl.nets.push_back(std::move(net));
+    }
+    EquivalentPorts eq;
+    for (const auto& c : cells) {
+      if (rng() % 3 == 0) continue;
+      auto& groups = eq[c];
+      for (int g = 0, count = static_cast<int>(rng() % 3); g < count; ++g) {
+        std::vector<std::string> group;
+        for (int q = 0, size = static_cast<int>(rng() % 3); q < size; ++q) group.push_back(ports[rng() % ports.size()]);
+        groups.push_back(group);
+      }
+    }
+    auto r = nl.normalize("TOP", eq, std::nullopt);
+    ASSERT_TRUE(r.ok()) << r.error().message();
+    EXPECT_EQ(r.value(), reference_normalize(nl, "TOP", eq)) << "round " << round;
+  }
 }
