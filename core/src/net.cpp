@@ -8,6 +8,17 @@ namespace vondrel {
 
 void sort_members(std::vector<NetMember>& members) {
   if (std::is_sorted(members.begin(), members.end())) return;
+  // Most nets are short: an insertion sort (stable) needs no buffer.
+  if (members.size() <= 16) {
+    for (std::size_t i = 1; i < members.size(); ++i) {
+      if (!(members[i] < members[i - 1])) continue;
+      NetMember m = std::move(members[i]);
+      std::size_t j = i;
+      for (; j > 0 && m < members[j - 1]; --j) members[j] = std::move(members[j - 1]);
+      members[j] = std::move(m);
+    }
+    return;
+  }
   std::stable_sort(members.begin(), members.end());
 }
 

@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include <tsl/ordered_map.h>
+#include <tsl/ordered_set.h>
 
 #include "vondrel/netlist.h"
 #include "vondrel/union_find.h"
@@ -85,7 +86,15 @@ Status canonicalize(Netlist& nl, const std::string& cell_name, const EquivalentP
   for (const auto& [name, inst] : nl.instances) {
     if (equivalent_ports.count(inst.component) == 0) continue;
     auto entry = port_map.find(inst.component);
-    if (entry != port_map.end()) mapped.emplace(name, &entry->second);
+    if (entry != port_map.end() && !entry->second.empty()) mapped.emplace(name, &entry->second);
+  }
+  // Every port name that some of those cells map: a member with another port needs no
+  // instance lookup (usually a few names against many members).
+  tsl::ordered_set<std::string_view> mapped_ports;
+  for (const auto& [cell, groups] : equivalent_ports) {
+    auto entry = port_map.find(cell);
+    if (entry == port_map.end()) continue;
+    for (const auto& [port, canonical] : entry->second) mapped_ports.insert(port);
   }
 
   const std::size_t n = nl.nets.size();
@@ -107,6 +116,7 @@ Status canonicalize(Netlist& nl, const std::string& cell_name, const EquivalentP
         } else {
           continue;
         }
+        if (mapped_ports.count(*port) == 0) continue;
         auto inst = mapped.find(key.instance);
         if (inst == mapped.end()) continue;
         auto canonical = inst->second->find(*port);

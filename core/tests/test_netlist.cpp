@@ -350,3 +350,22 @@ TEST(RemoveInstances, AgreesWithALiteralRenderingOnRandomNetlists) {
     EXPECT_EQ(nl, expected) << "round " << round;
   }
 }
+
+TEST(SortMembers, AgreesWithMemberOrderShortAndLong) {
+  std::mt19937 rng(9);
+  for (std::size_t size : {0u, 1u, 2u, 5u, 16u, 17u, 40u}) {
+    std::vector<NetMember> members;
+    for (std::size_t i = 0; i < size; ++i) {
+      const std::string s(1, static_cast<char>('a' + rng() % 3));
+      switch (rng() % 3) {
+        case 0: members.push_back(P(s)); break;
+        case 1: members.push_back(R(s, s)); break;
+        default: members.push_back(A(s, "p", static_cast<int>(rng() % 3) - 1, 0)); break;
+      }
+    }
+    std::vector<NetMember> expected = members;
+    std::stable_sort(expected.begin(), expected.end());
+    sort_members(members);
+    EXPECT_EQ(members, expected) << size;
+  }
+}
