@@ -112,3 +112,17 @@ def test_pydantic_hook_no_growth():
     # Compiles and evaluates its source on every call: fewer repetitions, and room for the
     # interpreter's own caches that this churns (a leak would be one block per call or more).
     check_flat(attempt(PortRef.__get_pydantic_core_schema__, None, None), 4_000, warm_up=2_000, stray_blocks=1_000)
+
+
+def test_objects_release_their_class():
+    class Sub(PortRef):
+        pass
+
+    before = [sys.getrefcount(c) for c in (Sub, PortRef, PortArrayRef)]
+    for _ in range(1000):
+        s = Sub("a", "b")
+        s.extra = 1  # a Python subclass has its own __dict__
+        a = PortArrayRef.from_dict(PortArrayRef("a", "b", 1, 2).to_dict())
+        del s, a
+    gc.collect()
+    assert [sys.getrefcount(c) for c in (Sub, PortRef, PortArrayRef)] == before

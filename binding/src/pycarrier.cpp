@@ -209,10 +209,11 @@ class Reader {
     return fail(unexpected_type(obj, "Sequence"));
   }
 
+  // Reads every element of a sequence (or set) into `out`, each through read_elem.
   template <class Elem, class Fn>
-  bool read_list(PyObject* obj, std::vector<Elem>& out, Fn&& read_elem) {
-    bool as_set;
-    if (!sequence_shape(obj, as_set)) return false;
+  bool collect(PyObject* obj, bool as_set, std::vector<Elem>& out, Fn&& read_elem) {
+    RecursionGuard guard(kWhere);
+    if (!guard) return fail_py();
     out.clear();
     Py_ssize_t hint = PyObject_Size(obj);
     if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
@@ -225,6 +226,32 @@ class Reader {
     if (r < 0) return fail_py();
     return r > 0;
   }
+
+  // Reads every entry of a mapping into `out`, each through read_entry(key, value, k, v).
+  template <class K, class V, class Fn>
+  bool collect_items(PyObject* obj, std::vector<std::pair<K, V>>& out, Fn&& read_entry) {
+    RecursionGuard guard(kWhere);
+    if (!guard) return fail_py();
+    out.clear();
+    Py_ssize_t hint = PyObject_Size(obj);
+    if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
+    int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
+      K k{};
+      V v{};
+      if (!read_entry(key, value, k, v)) return false;
+      out.emplace_back(std::move(k), std::move(v));
+      return true;
+    });
+    if (r < 0) return fail_py();
+    return r > 0;
+  }
+
+  template <class Elem, class Fn>
+  bool read_list(PyObject* obj, std::vector<Elem>& out, Fn&& read_elem) {
+    bool as_set;
+    return sequence_shape(obj, as_set) && collect(obj, as_set, out, read_elem);
+  }
+
 
   bool read(PyObject* obj, std::vector<NetlistPort>& out) {
     return read_list(obj, out, [&](PyObject* item, NetlistPort& p) { return read(item, p); });
@@ -351,25 +378,42 @@ class Reader {
     return fail("unsupported type " + type_name(obj));
   }
 
-  bool read_json_int(PyObject* obj, JsonValue& out) {
+  // A Python int in one of the two 64-bit forms, or how it misses them.
+  enum class IntForm { Signed, Unsigned, Beyond64, Error };
+  struct Int {
+    IntForm form;
+    bool negative = false;
+    std::int64_t i = 0;
+    std::uint64_t u = 0;
+  };
+
+  // Signed when negative and >= -2^63, unsigned when 0..2^64-1; Beyond64 when it still
+  // fits 128 bits; Error (interpreter exception pending) otherwise.
+  static Int classify_int(PyObject* obj) {
     int overflow = 0;
     long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
-    if (v == -1 && PyErr_Occurred()) return fail_py();
+    if (v == -1 && PyErr_Occurred()) return {IntForm::Error};
     if (overflow == 0) {
-      out = JsonValue::integer(v);
-      return true;
+      if (v < 0) return {IntForm::Signed, true, v, 0};
+      return {IntForm::Unsigned, false, 0, static_cast<std::uint64_t>(v)};
     }
     if (overflow > 0) {
       unsigned long long u = PyLong_AsUnsignedLongLong(obj);
-      if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-        out = JsonValue::uinteger(u);
-        return true;
-      }
+      if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) return {IntForm::Unsigned, false, 0, u};
       PyErr_Clear();
     }
-    // Beyond 64 bits: out of range when it fits 128 bits, else the interpreter's overflow.
-    if (!fits_128(obj, overflow > 0)) return fail_py();
-    return fail("JSON number out of range");
+    if (!fits_128(obj, overflow > 0)) return {IntForm::Error};
+    return {IntForm::Beyond64, overflow < 0};
+  }
+
+  bool read_json_int(PyObject* obj, JsonValue& out) {
+    Int n = classify_int(obj);
+    switch (n.form) {
+      case IntForm::Signed: out = JsonValue::integer(n.i); return true;
+      case IntForm::Unsigned: out = JsonValue::uinteger(n.u); return true;
+      case IntForm::Beyond64: return fail("JSON number out of range");
+      default: return fail_py();
+    }
   }
 
   // Whether a Python int beyond 64 bits still fits 128 bits (u128 for non-negative, i128 for
@@ -389,22 +433,12 @@ class Reader {
   }
 
   bool read_json_array(PyObject* obj, bool as_set, JsonValue& out) {
-    RecursionGuard guard(kWhere);
-    if (!guard) return fail_py();
     JsonArray arr;
-    Py_ssize_t hint = PyObject_Size(obj);
-    if (hint < 0) PyErr_Clear(); else arr.reserve(static_cast<std::size_t>(hint));
-    int r = for_each_element(obj, as_set, [&](PyObject* item) {
-      JsonValue v;
-      if (!read(item, v)) return false;
-      arr.push_back(std::move(v));
-      return true;
-    });
-    if (r < 0) return fail_py();
-    if (r == 0) return false;
+    if (!collect(obj, as_set, arr, [&](PyObject* item, JsonValue& v) { return read(item, v); })) return false;
     out = JsonValue(std::move(arr));
     return true;
   }
+
 
   bool read(PyObject* obj, JsonObject& out) {
     if (!require_mapping(obj)) return false;
@@ -419,24 +453,15 @@ class Reader {
   }
 
   bool read_object_entries(PyObject* obj, JsonObject& out) {
-    RecursionGuard guard(kWhere);
-    if (!guard) return fail_py();
     std::vector<JsonObject::Entry> entries;
-    Py_ssize_t hint = PyObject_Size(obj);
-    if (hint < 0) PyErr_Clear(); else entries.reserve(static_cast<std::size_t>(hint));
-    int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
-      std::string k;
-      if (!read(key, k)) return false;
-      JsonValue v;
-      if (!read(value, v)) return false;
-      entries.emplace_back(std::move(k), std::move(v));
-      return true;
-    });
-    if (r < 0) return fail_py();
-    if (r == 0) return false;
+    if (!collect_items(obj, entries, [&](PyObject* key, PyObject* value, std::string& k, JsonValue& v) {
+          return read(key, k) && read(value, v);
+        }))
+      return false;
     out = JsonObject::from_unsorted(std::move(entries));
     return true;
   }
+
 
   // --- net members, through the buffered value
   bool read(PyObject* obj, NetMember& out) {
@@ -549,60 +574,38 @@ class Reader {
   }
 
   bool read_content_int(PyObject* obj, Content& out) {
-    int overflow = 0;
-    long long v = PyLong_AsLongLongAndOverflow(obj, &overflow);
-    if (v == -1 && PyErr_Occurred()) return fail_py();
-    if (overflow == 0) {
-      out = v >= 0 ? Content(static_cast<std::uint64_t>(v)) : Content(static_cast<std::int64_t>(v));
-      return true;
+    Int n = classify_int(obj);
+    switch (n.form) {
+      case IntForm::Signed: out = Content(n.i); return true;
+      case IntForm::Unsigned: out = Content(n.u); return true;
+      case IntForm::Beyond64: break;
+      default: return fail_py();
     }
-    if (overflow > 0) {
-      unsigned long long u = PyLong_AsUnsignedLongLong(obj);
-      if (!(u == static_cast<unsigned long long>(-1) && PyErr_Occurred())) {
-        out = Content(static_cast<std::uint64_t>(u));
-        return true;
-      }
-      PyErr_Clear();
-    }
-    if (!fits_128(obj, overflow > 0)) return fail_py();
     Ref text = Ref::steal(PyObject_Str(obj));
     std::string_view digits;
     if (!text || !utf8(text.get(), digits)) return fail_py();
-    std::string unexpected = "integer `" + std::string(digits) + (overflow > 0 ? "` as u128" : "` as i128");
+    std::string unexpected = "integer `" + std::string(digits) + (n.negative ? "` as i128" : "` as u128");
     return fail(record::invalid_type(unexpected, "any value"));
   }
 
   bool read_content_seq(PyObject* obj, bool as_set, Content& out) {
-    RecursionGuard guard(kWhere);
-    if (!guard) return fail_py();
     Content::Seq seq;
-    int r = for_each_element(obj, as_set, [&](PyObject* item) {
-      Content c;
-      if (!read_content(item, c)) return false;
-      seq.push_back(std::move(c));
-      return true;
-    });
-    if (r < 0) return fail_py();
-    if (r == 0) return false;
+    if (!collect(obj, as_set, seq, [&](PyObject* item, Content& c) { return read_content(item, c); })) return false;
     out = Content(std::move(seq));
     return true;
   }
 
+
   bool read_content_map(PyObject* obj, Content& out) {
-    RecursionGuard guard(kWhere);
-    if (!guard) return fail_py();
     Content::Map map;
-    int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
-      Content k, v;
-      if (!read_content(key, k) || !read_content(value, v)) return false;
-      map.emplace_back(std::move(k), std::move(v));
-      return true;
-    });
-    if (r < 0) return fail_py();
-    if (r == 0) return false;
+    if (!collect_items(obj, map, [&](PyObject* key, PyObject* value, Content& k, Content& v) {
+          return read_content(key, k) && read_content(value, v);
+        }))
+      return false;
     out = Content(std::move(map));
     return true;
   }
+
 };
 
 // ---------------------------------------------------------------------------------------
