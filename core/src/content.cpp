@@ -16,7 +16,7 @@ int key_index(const FlatScalar& key, const std::string_view (&names)[N]) {
   if (key.kind == FlatScalar::UInt) return key.u < N ? static_cast<int>(key.u) : -1;
   if (key.kind != FlatScalar::String) return -1;
   for (std::size_t i = 0; i < N; ++i)
-    if (names[i] == key.s) return static_cast<int>(i);
+    if (names[i] == key.str()) return static_cast<int>(i);
   return -1;
 }
 
@@ -55,15 +55,12 @@ constexpr std::string_view kArrayRefFields[] = {"instance", "port", "ia", "ib"};
 // A key or value of a buffered value as a scalar; `value` decides how a byte string counts
 // (a value must be valid UTF-8 to be a string, a key is compared byte for byte).
 FlatScalar flat(const Content& c, bool value) {
-  FlatScalar f;
+  FlatScalar f{};
+  f.kind = FlatScalar::Other;
   if (auto* s = std::get_if<std::string>(&c.v)) {
-    f.kind = FlatScalar::String;
-    f.s = *s;
+    f.set_string(*s);
   } else if (auto* b = std::get_if<ByteString>(&c.v)) {
-    if (!value || detail::valid_utf8(b->bytes)) {
-      f.kind = FlatScalar::String;
-      f.s = b->bytes;
-    }
+    if (!value || detail::valid_utf8(b->bytes)) f.set_string(b->bytes);
   } else if (auto* u = std::get_if<std::uint64_t>(&c.v)) {
     f.kind = FlatScalar::UInt;
     f.u = *u;
@@ -76,22 +73,35 @@ FlatScalar flat(const Content& c, bool value) {
 
 }  // namespace
 
-std::optional<NetMember> member_from_flat(const FlatMember& m) {
+bool member_from_flat(const FlatMember& m, NetMember& out) {
   {
     const FlatScalar* f[1];
-    if (select(m, kPortFields, f) && is_string(f[0])) return NetMember(NetlistPort{std::string(f[0]->s)});
+    if (select(m, kPortFields, f) && is_string(f[0])) {
+      out.emplace<NetlistPort>(NetlistPort{std::string(f[0]->str())});
+      return true;
+    }
   }
   {
     const FlatScalar* f[2];
-    if (select(m, kRefFields, f) && is_string(f[0]) && is_string(f[1]))
-      return NetMember(PortRef{std::string(f[0]->s), std::string(f[1]->s)});
+    if (select(m, kRefFields, f) && is_string(f[0]) && is_string(f[1])) {
+      auto& r = out.emplace<PortRef>();
+      r.instance.assign(f[0]->str());
+      r.port.assign(f[1]->str());
+      return true;
+    }
   }
   {
     const FlatScalar* f[4];
-    if (select(m, kArrayRefFields, f) && is_string(f[0]) && is_string(f[1]) && is_i64(f[2]) && is_i64(f[3]))
-      return NetMember(PortArrayRef{std::string(f[0]->s), std::string(f[1]->s), i64(f[2]), i64(f[3])});
+    if (select(m, kArrayRefFields, f) && is_string(f[0]) && is_string(f[1]) && is_i64(f[2]) && is_i64(f[3])) {
+      auto& r = out.emplace<PortArrayRef>();
+      r.instance.assign(f[0]->str());
+      r.port.assign(f[1]->str());
+      r.ia = i64(f[2]);
+      r.ib = i64(f[3]);
+      return true;
+    }
   }
-  return std::nullopt;
+  return false;
 }
 
 std::optional<NetMember> member_from_content(const Content& c) {
@@ -110,7 +120,9 @@ std::optional<NetMember> member_from_content(const Content& c) {
   } else {
     return std::nullopt;
   }
-  return member_from_flat(m);
+  NetMember out;
+  if (!member_from_flat(m, out)) return std::nullopt;
+  return out;
 }
 
 }  // namespace vondrel

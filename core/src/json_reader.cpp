@@ -10,6 +10,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <string_view>
@@ -314,13 +315,35 @@ class Reader {
     return true;
   }
 
+  // Advances over bytes that a string copies as they are, eight at a time while it can.
+  void skip_plain() {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    while (e_ - p_ >= 8) {
+      std::uint64_t w;
+      std::memcpy(&w, p_, 8);
+      // Flags (in the high bit of a byte) '"', '\\', bytes below 0x20 and from 0x80 on; the
+      // lowest flagged byte is exact.
+      const std::uint64_t q = w ^ (kOnes * '"');
+      const std::uint64_t b = w ^ (kOnes * '\\');
+      const std::uint64_t special =
+          (((q - kOnes) & ~q) | ((b - kOnes) & ~b) | (w - kOnes * 0x20) | w) & kHigh;
+      if (special) {
+        p_ += __builtin_ctzll(special) / 8;
+        return;
+      }
+      p_ += 8;
+    }
+    while (p_ < e_ && kPlain.v[static_cast<unsigned char>(*p_)]) ++p_;
+  }
+
   // After the opening quote; leaves `out` viewing the input (no escapes) or scratch_.
   bool parse_str(std::string_view& out) {
     const char* start = p_;
     bool escaped = false;
     bool bad_utf8 = false;
     for (;;) {
-      while (p_ < e_ && kPlain.v[static_cast<unsigned char>(*p_)]) ++p_;
+      skip_plain();
       if (p_ == e_) return error(kEofString);
       const unsigned char c = static_cast<unsigned char>(*p_);
       if (c == '"') {
@@ -612,51 +635,44 @@ class Reader {
     switch (c) {
       case 'n':
         ++p_;
-        out = JsonValue();
+        out.v.emplace<std::monostate>();
         return parse_ident("ull");
       case 't':
         ++p_;
-        out = JsonValue(true);
+        out.v.emplace<bool>(true);
         return parse_ident("rue");
       case 'f':
         ++p_;
-        out = JsonValue(false);
+        out.v.emplace<bool>(false);
         return parse_ident("alse");
       case '"': {
         ++p_;
         std::string_view s;
         if (!parse_str(s)) return false;
-        out = JsonValue(std::string(s));
+        out.v.emplace<std::string>(s);
         return true;
       }
       case '[': {
-        JsonArray items;
-        if (!in_seq([&] {
-              bool first = true;
-              for (;;) {
-                int r = next_element(first);
-                if (r <= 0) return r == 0;
-                items.emplace_back();
-                if (!read(items.back())) return false;
-              }
-            }))
-          return false;
-        out = JsonValue(std::move(items));
-        return true;
+        JsonArray& items = out.v.emplace<JsonArray>();
+        return in_seq([&] {
+          bool first = true;
+          for (;;) {
+            int r = next_element(first);
+            if (r <= 0) return r == 0;
+            items.emplace_back();
+            if (!read(items.back())) return false;
+          }
+        });
       }
-      case '{': {
-        JsonObject obj;
-        if (!read_object_body(obj)) return false;
-        out = JsonValue(std::move(obj));
-        return true;
-      }
+      case '{':
+        return read_object_body(out.v.emplace<JsonObject>());
       default:
         if (c == '-' || is_digit(c)) {
           Number n;
           if (!number_here(n)) return false;
-          if (n.kind == Number::U64) out = JsonValue::uinteger(n.u);
-          else if (n.kind == Number::I64) out = JsonValue::integer(n.i);
-          else out = JsonValue(n.d);
+          if (n.kind == Number::U64) out.v.emplace<std::uint64_t>(n.u);
+          else if (n.kind == Number::I64) out.v.emplace<std::int64_t>(n.i);
+          else out.v.emplace<double>(n.d);
           return true;
         }
         return peek_error(kExpectedValue);
@@ -807,15 +823,14 @@ class Reader {
   bool read(NetMember& out) {
     const char* start = p_;
     FlatMember flat;
-    std::optional<NetMember> m;
     if (read_flat_member(flat)) {
-      m = member_from_flat(flat);
-    } else {
-      p_ = start;
-      Content c;
-      if (!read(c)) return false;
-      m = member_from_content(c);
+      if (!member_from_flat(flat, out)) return fail(std::string(kNoMemberVariant));
+      return true;
     }
+    p_ = start;
+    Content c;
+    if (!read(c)) return false;
+    auto m = member_from_content(c);
     if (!m) return fail(std::string(kNoMemberVariant));
     out = std::move(*m);
     return true;
@@ -824,7 +839,7 @@ class Reader {
   // A string without escapes, non-ASCII or control bytes, after its opening quote.
   bool plain_string(std::string_view& out) {
     const char* start = p_;
-    while (p_ < e_ && kPlain.v[static_cast<unsigned char>(*p_)]) ++p_;
+    skip_plain();
     if (p_ == e_ || *p_ != '"') return false;
     out = std::string_view(start, static_cast<std::size_t>(p_ - start));
     ++p_;
@@ -835,8 +850,10 @@ class Reader {
     const int c = skip_ws();
     if (c == '"') {
       ++p_;
-      f.kind = FlatScalar::String;
-      return plain_string(f.s);
+      std::string_view text;
+      if (!plain_string(text)) return false;
+      f.set_string(text);
+      return true;
     }
     if (c != '-' && !is_digit(c)) return false;
     Number n;
@@ -871,8 +888,9 @@ class Reader {
       if (m.is_map) {
         if (c != '"') return false;
         ++p_;
-        m.keys[m.n].kind = FlatScalar::String;
-        if (!plain_string(m.keys[m.n].s) || skip_ws() != ':') return false;
+        std::string_view key;
+        if (!plain_string(key) || skip_ws() != ':') return false;
+        m.keys[m.n].set_string(key);
         ++p_;
       }
       if (!flat_scalar(m.values[m.n++])) return false;

@@ -370,6 +370,24 @@ TEST(JsonWriter, StringEscapes) {
   EXPECT_EQ(read_ok<NetlistPort>(to_json(NetlistPort{all})).name, all);
 }
 
+TEST(JsonReader, SpecialBytesAtEveryOffset) {
+  // Strings are scanned in blocks: a special byte must be found wherever it sits.
+  const std::string specials[] = {"\"", "\\", "\x01", "\x1f", "\xc3\xa9", "\x7f", " "};
+  for (std::size_t n = 0; n < 20; ++n) {
+    for (std::size_t k = 0; k <= n; ++k) {
+      for (const auto& sp : specials) {
+        std::string name(n, 'a');
+        name.insert(k, sp);
+        EXPECT_EQ(read_ok<NetlistPort>(to_json(NetlistPort{name})).name, name);
+        EXPECT_EQ(read_ok<Net>(to_json(Net{{PortRef{name, name}}})).members[0], NetMember(PortRef{name, name}));
+      }
+      std::string raw = "[\"" + std::string(n, 'a');
+      raw.insert(2 + k, "\n");
+      EXPECT_NE(read_error<NetlistPort>(raw + "\"]").find("control character"), std::string::npos) << raw;
+    }
+  }
+}
+
 TEST(JsonWriter, DoublesRoundTripBitExact) {
   const double values[] = {1e15,  1e16,   1e-5,    1e-6, 5e-324, 1.7976931348623157e308, -0.0, 0.0, 0.1,
                            1.0 / 3, -2.5e-7, 123456789.125, 2.2250738585072014e-308, 4.9406564584124654e-324,

@@ -47,11 +47,19 @@ struct Content {
 
 // A member whose entries are all scalars, as every member that can be recognised is; strings
 // are viewed, not owned. Keys are used when `is_map`.
+// Trivial on purpose: only the first n entries are ever set or read.
 struct FlatScalar {
-  enum Kind : unsigned char { String, UInt, Int, Other } kind = Other;
-  std::string_view s;  // String (for a key: also a byte string, whatever its bytes)
-  std::uint64_t u = 0;
-  std::int64_t i = 0;
+  enum Kind : unsigned char { String, UInt, Int, Other } kind;
+  const char* data;  // String (for a key: also a byte string, whatever its bytes)
+  std::size_t size;
+  std::uint64_t u;
+  std::int64_t i;
+  std::string_view str() const { return {data, size}; }
+  void set_string(std::string_view v) {
+    kind = String;
+    data = v.data();
+    size = v.size();
+  }
 };
 struct FlatMember {
   static constexpr int kMax = 4;  // no member kind has more fields
@@ -60,7 +68,8 @@ struct FlatMember {
   FlatScalar keys[kMax];
   FlatScalar values[kMax];
 };
-std::optional<NetMember> member_from_flat(const FlatMember& m);
+// Sets `out` (in place) and returns true when the member is recognised.
+bool member_from_flat(const FlatMember& m, NetMember& out);
 
 // Tries the value as a NetlistPort, then a PortRef, then a PortArrayRef; nullopt when none
 // fits (the caller reports "data did not match any variant of untagged enum NetMember").
