@@ -10,86 +10,30 @@
 namespace vondrel {
 
 Error Error::invalid_array_size(std::int64_t na, std::int64_t nb) {
-  Error e(Kind::InvalidArraySize);
-  e.i1_ = na;
-  e.i2_ = nb;
-  return e;
+  return Error(Kind::InvalidArraySize, {}, {}, {}, na, nb);
 }
-
-Error Error::unknown_instance(std::string instance) {
-  Error e(Kind::UnknownInstance);
-  e.s1_ = std::move(instance);
-  return e;
-}
-
-Error Error::undefined_port(std::string port) {
-  Error e(Kind::UndefinedPort);
-  e.s1_ = std::move(port);
-  return e;
-}
-
+Error Error::unknown_instance(std::string instance) { return Error(Kind::UnknownInstance, std::move(instance)); }
+Error Error::undefined_port(std::string port) { return Error(Kind::UndefinedPort, std::move(port)); }
 Error Error::not_an_array_instance(std::string instance, std::string port, std::int64_t ia, std::int64_t ib) {
-  Error e(Kind::NotAnArrayInstance);
-  e.s1_ = std::move(instance);
-  e.s2_ = std::move(port);
-  e.i1_ = ia;
-  e.i2_ = ib;
-  return e;
+  return Error(Kind::NotAnArrayInstance, std::move(instance), std::move(port), {}, ia, ib);
 }
-
 Error Error::array_index_out_of_range(std::string instance, std::int64_t count, bool dimension) {
-  Error e(Kind::ArrayIndexOutOfRange);
-  e.s1_ = std::move(instance);
-  e.i1_ = count;
-  e.flag_ = dimension;
-  return e;
+  return Error(Kind::ArrayIndexOutOfRange, std::move(instance), {}, {}, count, 0, dimension);
 }
-
-Error Error::canonical_port_missing(std::string port) {
-  Error e(Kind::CanonicalPortMissing);
-  e.s1_ = std::move(port);
-  return e;
-}
-
-Error Error::key_not_found(std::string message) {
-  Error e(Kind::KeyNotFound);
-  e.s1_ = std::move(message);
-  return e;
-}
-
+Error Error::canonical_port_missing(std::string port) { return Error(Kind::CanonicalPortMissing, std::move(port)); }
+Error Error::key_not_found(std::string message) { return Error(Kind::KeyNotFound, std::move(message)); }
 Error Error::flatten_name_clash(std::string instance, std::string new_name) {
-  Error e(Kind::FlattenNameClash);
-  e.s1_ = std::move(instance);
-  e.s2_ = std::move(new_name);
-  return e;
+  return Error(Kind::FlattenNameClash, std::move(instance), std::move(new_name));
 }
-
 Error Error::flatten_unconnected_port(std::string instance, std::string port, std::string cell) {
-  Error e(Kind::FlattenUnconnectedPort);
-  e.s1_ = std::move(instance);
-  e.s2_ = std::move(port);
-  e.s3_ = std::move(cell);
-  return e;
+  return Error(Kind::FlattenUnconnectedPort, std::move(instance), std::move(port), std::move(cell));
 }
-
+// The count is kept in the signed slot and rendered back as unsigned.
 Error Error::flatten_pass_limit(std::uint64_t passes) {
-  Error e(Kind::FlattenPassLimit);
-  // Stored in the signed slot; rendered back as unsigned.
-  e.i1_ = static_cast<std::int64_t>(passes);
-  return e;
+  return Error(Kind::FlattenPassLimit, {}, {}, {}, static_cast<std::int64_t>(passes));
 }
-
-Error Error::serialize(std::string message) {
-  Error e(Kind::Serialize);
-  e.s1_ = std::move(message);
-  return e;
-}
-
-Error Error::deserialize(std::string message) {
-  Error e(Kind::Deserialize);
-  e.s1_ = std::move(message);
-  return e;
-}
+Error Error::serialize(std::string message) { return Error(Kind::Serialize, std::move(message)); }
+Error Error::deserialize(std::string message) { return Error(Kind::Deserialize, std::move(message)); }
 
 namespace {
 

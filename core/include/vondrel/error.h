@@ -60,6 +60,9 @@ class Error {
 
  private:
   explicit Error(Kind k) : kind_(k) {}
+  Error(Kind k, std::string s1, std::string s2 = {}, std::string s3 = {}, std::int64_t i1 = 0, std::int64_t i2 = 0,
+        bool flag = false)
+      : kind_(k), s1_(std::move(s1)), s2_(std::move(s2)), s3_(std::move(s3)), i1_(i1), i2_(i2), flag_(flag) {}
   Kind kind_;
   std::string s1_, s2_, s3_;
   std::int64_t i1_ = 0, i2_ = 0;
