@@ -14,6 +14,7 @@
 #include <limits>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "utf8.h"
@@ -159,7 +160,6 @@ class Reader {
     positioned_ = false;
     return false;
   }
-  bool positioned() const { return positioned_; }
 
   std::string message() {
     if (!positioned_) error_at(index(), std::move(msg_));
@@ -628,32 +628,35 @@ class Reader {
     return invalid_type_here(kExpectBool);
   }
 
-  // A JSON value of any shape (settings, values of info).
-  bool read(JsonValue& out) {
+  // A value of any shape: a JSON value (settings, values of info) or a buffered value (net
+  // members). Both hold the scalars in the same variant alternatives.
+  template <class V>
+    requires std::is_same_v<V, JsonValue> || std::is_same_v<V, Content>
+  bool read(V& out) {
     const int c = skip_ws();
     if (c < 0) return peek_error(kEofValue);
     switch (c) {
       case 'n':
         ++p_;
-        out.v.emplace<std::monostate>();
+        out.v.template emplace<std::monostate>();
         return parse_ident("ull");
       case 't':
         ++p_;
-        out.v.emplace<bool>(true);
+        out.v.template emplace<bool>(true);
         return parse_ident("rue");
       case 'f':
         ++p_;
-        out.v.emplace<bool>(false);
+        out.v.template emplace<bool>(false);
         return parse_ident("alse");
       case '"': {
         ++p_;
         std::string_view s;
         if (!parse_str(s)) return false;
-        out.v.emplace<std::string>(s);
+        out.v.template emplace<std::string>(s);
         return true;
       }
       case '[': {
-        JsonArray& items = out.v.emplace<JsonArray>();
+        auto& items = out.v.template emplace<std::vector<V>>();
         return in_seq([&] {
           bool first = true;
           for (;;) {
@@ -665,14 +668,29 @@ class Reader {
         });
       }
       case '{':
-        return read_object_body(out.v.emplace<JsonObject>());
+        if constexpr (std::is_same_v<V, JsonValue>) {
+          return read_object_body(out.v.template emplace<JsonObject>());
+        } else {
+          // Entries in input order, repeated keys kept.
+          auto& entries = out.v.template emplace<Content::Map>();
+          return in_map([&] {
+            bool first = true;
+            std::string_view key;
+            for (;;) {
+              int r = next_key(first, key);
+              if (r <= 0) return r == 0;
+              entries.emplace_back(Content(std::string(key)), Content());
+              if (!colon() || !read(entries.back().second)) return false;
+            }
+          });
+        }
       default:
         if (c == '-' || is_digit(c)) {
           Number n;
           if (!number_here(n)) return false;
-          if (n.kind == Number::U64) out.v.emplace<std::uint64_t>(n.u);
-          else if (n.kind == Number::I64) out.v.emplace<std::int64_t>(n.i);
-          else out.v.emplace<double>(n.d);
+          if (n.kind == Number::U64) out.v.template emplace<std::uint64_t>(n.u);
+          else if (n.kind == Number::I64) out.v.template emplace<std::int64_t>(n.i);
+          else out.v.template emplace<double>(n.d);
           return true;
         }
         return peek_error(kExpectedValue);
@@ -703,74 +721,6 @@ class Reader {
     if (c < 0) return peek_error(kEofValue);
     if (c != '{') return invalid_type_here(kExpectMap);
     return read_object_body(out);
-  }
-
-  // A value held whole before its kind is known (net members).
-  bool read(Content& out) {
-    const int c = skip_ws();
-    if (c < 0) return peek_error(kEofValue);
-    switch (c) {
-      case 'n':
-        ++p_;
-        out = Content();
-        return parse_ident("ull");
-      case 't':
-        ++p_;
-        out = Content(true);
-        return parse_ident("rue");
-      case 'f':
-        ++p_;
-        out = Content(false);
-        return parse_ident("alse");
-      case '"': {
-        ++p_;
-        std::string_view s;
-        if (!parse_str(s)) return false;
-        out = Content(std::string(s));
-        return true;
-      }
-      case '[': {
-        Content::Seq items;
-        if (!in_seq([&] {
-              bool first = true;
-              for (;;) {
-                int r = next_element(first);
-                if (r <= 0) return r == 0;
-                items.emplace_back();
-                if (!read(items.back())) return false;
-              }
-            }))
-          return false;
-        out = Content(std::move(items));
-        return true;
-      }
-      case '{': {
-        Content::Map entries;
-        if (!in_map([&] {
-              bool first = true;
-              std::string_view key;
-              for (;;) {
-                int r = next_key(first, key);
-                if (r <= 0) return r == 0;
-                entries.emplace_back(Content(std::string(key)), Content());
-                if (!colon() || !read(entries.back().second)) return false;
-              }
-            }))
-          return false;
-        out = Content(std::move(entries));
-        return true;
-      }
-      default:
-        if (c == '-' || is_digit(c)) {
-          Number n;
-          if (!number_here(n)) return false;
-          if (n.kind == Number::U64) out = Content(n.u);
-          else if (n.kind == Number::I64) out = Content(n.i);
-          else out = Content(n.d);
-          return true;
-        }
-        return peek_error(kExpectedValue);
-    }
   }
 
   // Reads and discards a well-formed value of any shape.

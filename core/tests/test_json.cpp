@@ -289,6 +289,10 @@ TEST(JsonRecords, NetMembers) {
             R"([{"name":"a"},{"name":"b"},{"instance":"u1","port":"p"},{"instance":"u1","port":"p"},)"
             R"({"instance":"u1","port":"a","ia":1,"ib":1},{"instance":"u","port":"p","ia":3,"ib":-4}])");
 
+  // Shapes outside the direct path (escapes, non-ASCII, nesting) give the same outcome.
+  Net buffered = read_ok<Net>("[{\"name\":\"a\\u0062\"},[\"\xc3\xa9\"],{\"instance\" : \"u\\n\", \"port\":\"p\"}]");
+  EXPECT_EQ(buffered.members, (std::vector<NetMember>{NetlistPort{"ab"}, NetlistPort{"\xc3\xa9"}, PortRef{"u\n", "p"}}));
+
   const std::string no_variant = "data did not match any variant of untagged enum NetMember";
   const std::pair<const char*, const char*> errors[] = {
       {"[{\"name\":\"a\",\"x\":1}]", " at line 1 column 20"},
@@ -302,6 +306,9 @@ TEST(JsonRecords, NetMembers) {
       {"[null]", " at line 1 column 6"},
       {"[5]", " at line 1 column 3"},
       {"[{\"name\":\"a\",\"name\":\"b\"}]", " at line 1 column 25"},
+      {"[{\"name\":[\"a\"]}]", " at line 1 column 16"},
+      {"[{\"name\":\"\\u0061\",\"x\":null}]", " at line 1 column 28"},
+      {"[[\"a\",\"b\",\"c\"]]", " at line 1 column 15"},
   };
   for (auto [text, where] : errors) EXPECT_EQ(read_error<Net>(text), no_variant + where) << text;
   // A syntax error while buffering the member is reported as it is.
