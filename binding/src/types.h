@@ -144,13 +144,14 @@ constexpr PyMethodDef classmethod(const char* name, const char* doc) {
 }
 constexpr PyMethodDef kMethodsEnd{nullptr, nullptr, 0, nullptr};
 
-template <GetterFn G, SetterFn S = nullptr>
+// A read-only attribute: attribute<&get>("x"); a settable one: attribute<&get, &set>("x").
+template <GetterFn G>
 constexpr PyGetSetDef attribute(const char* name, const char* doc = nullptr) {
-  if constexpr (S == nullptr) {
-    return PyGetSetDef{name, &getter_entry<G>, nullptr, doc, nullptr};
-  } else {
-    return PyGetSetDef{name, &getter_entry<G>, &setter_entry<S>, doc, nullptr};
-  }
+  return PyGetSetDef{name, &getter_entry<G>, nullptr, doc, nullptr};
+}
+template <GetterFn G, SetterFn S>
+constexpr PyGetSetDef attribute(const char* name, const char* doc = nullptr) {
+  return PyGetSetDef{name, &getter_entry<G>, &setter_entry<S>, doc, nullptr};
 }
 constexpr PyGetSetDef kGetSetEnd{nullptr, nullptr, nullptr, nullptr, nullptr};
 
