@@ -1,0 +1,112 @@
+"""Python values read by the Python-object carrier, as a user meets them: net members given
+to Net.from_dict, free-form settings and info given to NetlistInstance. (Every record shape is
+covered against an embedded interpreter in binding/tests.)"""
+
+import collections
+import math
+import types
+
+import pytest
+
+import vondrel
+
+Net = getattr(vondrel, "Net", None)
+NetlistInstance = getattr(vondrel, "NetlistInstance", None)
+pytestmark = pytest.mark.skipif(Net is None or NetlistInstance is None, reason="classes not registered")
+
+NO_VARIANT = "data did not match any variant of untagged enum NetMember"
+
+
+@pytest.mark.parametrize(
+    "member, expected",
+    [
+        ({"name": "a"}, "NetlistPort(name='a')"),
+        ({"port": "a", "instance": "u1"}, "PortRef(instance='u1', port='a')"),
+        (("u1", "a", 2, 1), "PortArrayRef(instance='u1', port='a', ia=2, ib=1)"),
+        (["a"], "NetlistPort(name='a')"),
+        ({b"name": "a"}, "NetlistPort(name='a')"),
+        ({0: "a"}, "NetlistPort(name='a')"),
+        ({"name": b"a"}, "NetlistPort(name='a')"),
+        ({"instance": "u1", "port": "a", "ia": 1, "ib": 1}, "PortArrayRef(instance='u1', port='a', ia=1, ib=1)"),
+        ({"instance": "u1", "port": "a", "ia": True, "ib": 1}, NO_VARIANT),
+        ({"instance": "u1", "port": "a", "ia": 1.0, "ib": 1}, NO_VARIANT),
+        ({"name": "a", "extra": 1}, NO_VARIANT),
+        ({"instance": "u1"}, NO_VARIANT),
+        (["u1", "a", 1], NO_VARIANT),
+        (None, NO_VARIANT),
+        (5, NO_VARIANT),
+        (
+            {"instance": "u1", "port": "a", "ia": 2**64, "ib": 1},
+            "invalid type: integer `18446744073709551616` as u128, expected any value",
+        ),
+        ([object()], "unsupported type object"),
+    ],
+)
+def test_net_members(member, expected):
+    if expected.startswith(("NetlistPort", "PortRef", "PortArrayRef")):
+        assert repr(Net.from_dict([member])) == f"Net([{expected}])"
+    else:
+        with pytest.raises(ValueError) as info:
+            Net.from_dict([member])
+        assert str(info.value) == "from_dict: " + expected
+
+
+@pytest.mark.parametrize(
+    "value, expected",
+    [
+        ({"b": 1, "a": [True, None, 2.5]}, {"a": [True, None, 2.5], "b": 1}),
+        (float("nan"), None),
+        ([math.inf, -math.inf, 1.0], [None, None, 1.0]),
+        (2**64 - 1, 2**64 - 1),
+        (-(2**63), -(2**63)),
+        ((1, "x"), [1, "x"]),
+        (frozenset([4]), [4]),
+        (collections.UserList([1, 2]), [1, 2]),
+        (types.MappingProxyType({"k": "v"}), {"k": "v"}),
+        ("text", "text"),
+    ],
+)
+def test_settings_values(value, expected):
+    got = NetlistInstance("k", "c", settings=value).settings
+    assert got == expected and type(got) is type(expected)
+
+
+def test_settings_set_keeps_iteration_order():
+    s = {3, 1, 2}
+    assert NetlistInstance("k", "c", settings=s).settings == list(s)
+
+
+@pytest.mark.parametrize(
+    "value, message",
+    [
+        (2**64, "JSON number out of range"),
+        (-(2**63) - 1, "JSON number out of range"),
+        (2**200, "OverflowError: Python int too large to convert to C long"),
+        (b"x", "invalid type: byte array, expected any valid JSON value"),
+        (bytearray(b"x"), "unexpected type: 'bytearray' object cannot be converted to 'PyBytes'"),
+        ({1: "x"}, "unexpected type: 'int' object cannot be converted to 'PyString'"),
+        (1j, "unsupported type complex"),
+    ],
+)
+def test_settings_errors(value, message):
+    with pytest.raises(ValueError) as info:
+        NetlistInstance("k", "c", settings=value)
+    assert str(info.value) == "from_dict: " + message
+
+
+def test_deep_and_cyclic_values_raise_instead_of_crashing():
+    deep = []
+    for _ in range(100_000):
+        deep = [deep]
+    with pytest.raises(ValueError, match="^from_dict: RecursionError: maximum recursion depth exceeded"):
+        NetlistInstance("k", "c", settings=deep)
+    loop = []
+    loop.append(loop)
+    with pytest.raises(ValueError, match="^from_dict: RecursionError"):
+        Net.from_dict([loop])
+
+
+def test_info_must_map_str_keys():
+    with pytest.raises(ValueError, match=r"^from_dict: unexpected type: 'int' object cannot be converted to 'PyString'$"):
+        NetlistInstance("k", "c", info={1: "x"})
+    assert NetlistInstance("k", "c", info={"b": 1, "a": 2}).info == {"a": 2, "b": 1}
