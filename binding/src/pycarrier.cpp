@@ -343,40 +343,48 @@ class Reader {
   };
 
   // --- JSON values
-  bool read(PyObject* obj, JsonValue& out) {
+  // One conversion order for JSON values and buffered values alike: the first test that holds
+  // decides (each accepts subclasses). What a kind becomes is the overload for Out.
+  template <class Out>
+  bool read_any(PyObject* obj, Out& out) {
     if (obj == Py_None) {
-      out = JsonValue();
+      out = Out();
       return true;
     }
     if (PyBool_Check(obj)) {
-      out = JsonValue(obj == Py_True);
+      out = Out(obj == Py_True);
       return true;
     }
-    if (PyLong_Check(obj)) return read_json_int(obj, out);
-    if (PyList_Check(obj) || PyTuple_Check(obj)) return read_json_array(obj, false, out);
-    if (PyDict_Check(obj)) return read_json_object(obj, out);
+    if (PyLong_Check(obj)) return read_int(obj, out);
+    if (PyList_Check(obj) || PyTuple_Check(obj)) return read_seq(obj, false, out);
+    if (PyDict_Check(obj)) return read_map(obj, out);
     if (PyUnicode_Check(obj)) {
       std::string s;
       if (!read(obj, s)) return false;
-      out = JsonValue(std::move(s));
+      out = Out(std::move(s));
       return true;
     }
-    if (PyBytes_Check(obj)) return fail(record::invalid_type("byte array", record::kExpectAnyJson));
+    if (PyBytes_Check(obj)) return read_bytes(obj, out);
     if (PyByteArray_Check(obj)) return fail(unexpected_type(obj, "PyBytes"));
-    if (PyFloat_Check(obj)) {
-      double d = PyFloat_AsDouble(obj);
-      out = std::isfinite(d) ? JsonValue(d) : JsonValue();
-      return true;
-    }
-    if (PyAnySet_Check(obj)) return read_json_array(obj, true, out);
+    if (PyFloat_Check(obj)) return read_real(PyFloat_AsDouble(obj), out);
+    if (PyAnySet_Check(obj)) return read_seq(obj, true, out);
     int r = is_abc(obj, "Sequence");
     if (r < 0) return fail_py();
-    if (r > 0) return read_json_array(obj, false, out);
+    if (r > 0) return read_seq(obj, false, out);
     r = is_abc(obj, "Mapping");
     if (r < 0) return fail_py();
-    if (r > 0) return read_json_object(obj, out);
+    if (r > 0) return read_map(obj, out);
     return fail("unsupported type " + type_name(obj));
   }
+
+  bool read(PyObject* obj, JsonValue& out) { return read_any(obj, out); }
+
+  bool read_bytes(PyObject*, JsonValue&) { return fail(record::invalid_type("byte array", record::kExpectAnyJson)); }
+  bool read_real(double d, JsonValue& out) {
+    out = std::isfinite(d) ? JsonValue(d) : JsonValue();  // NaN and the infinities read as null
+    return true;
+  }
+
 
   // A Python int in one of the two 64-bit forms, or how it misses them.
   enum class IntForm { Signed, Unsigned, Beyond64, Error };
@@ -406,7 +414,7 @@ class Reader {
     return {IntForm::Beyond64, overflow < 0};
   }
 
-  bool read_json_int(PyObject* obj, JsonValue& out) {
+  bool read_int(PyObject* obj, JsonValue& out) {
     Int n = classify_int(obj);
     switch (n.form) {
       case IntForm::Signed: out = JsonValue::integer(n.i); return true;
@@ -432,7 +440,7 @@ class Reader {
     return !(h == -1 && PyErr_Occurred());
   }
 
-  bool read_json_array(PyObject* obj, bool as_set, JsonValue& out) {
+  bool read_seq(PyObject* obj, bool as_set, JsonValue& out) {
     JsonArray arr;
     if (!collect(obj, as_set, arr, [&](PyObject* item, JsonValue& v) { return read(item, v); })) return false;
     out = JsonValue(std::move(arr));
@@ -445,7 +453,7 @@ class Reader {
     return read_object_entries(obj, out);
   }
 
-  bool read_json_object(PyObject* obj, JsonValue& out) {
+  bool read_map(PyObject* obj, JsonValue& out) {
     JsonObject o;
     if (!read_object_entries(obj, o)) return false;
     out = JsonValue(std::move(o));
@@ -533,47 +541,22 @@ class Reader {
     }
   }
 
-  bool read_content(PyObject* obj, Content& out) {
-    if (obj == Py_None) {
-      out = Content();
-      return true;
-    }
-    if (PyBool_Check(obj)) {
-      out = Content(obj == Py_True);
-      return true;
-    }
-    if (PyLong_Check(obj)) return read_content_int(obj, out);
-    if (PyList_Check(obj) || PyTuple_Check(obj)) return read_content_seq(obj, false, out);
-    if (PyDict_Check(obj)) return read_content_map(obj, out);
-    if (PyUnicode_Check(obj)) {
-      std::string s;
-      if (!read(obj, s)) return false;
-      out = Content(std::move(s));
-      return true;
-    }
-    if (PyBytes_Check(obj)) {
-      char* data = nullptr;
-      Py_ssize_t n = 0;
-      if (PyBytes_AsStringAndSize(obj, &data, &n) < 0) return fail_py();
-      out = Content(ByteString{std::string(data, static_cast<std::size_t>(n))});
-      return true;
-    }
-    if (PyByteArray_Check(obj)) return fail(unexpected_type(obj, "PyBytes"));
-    if (PyFloat_Check(obj)) {
-      out = Content(PyFloat_AsDouble(obj));
-      return true;
-    }
-    if (PyAnySet_Check(obj)) return read_content_seq(obj, true, out);
-    int r = is_abc(obj, "Sequence");
-    if (r < 0) return fail_py();
-    if (r > 0) return read_content_seq(obj, false, out);
-    r = is_abc(obj, "Mapping");
-    if (r < 0) return fail_py();
-    if (r > 0) return read_content_map(obj, out);
-    return fail("unsupported type " + type_name(obj));
+  bool read_content(PyObject* obj, Content& out) { return read_any(obj, out); }
+
+  bool read_bytes(PyObject* obj, Content& out) {
+    char* data = nullptr;
+    Py_ssize_t n = 0;
+    if (PyBytes_AsStringAndSize(obj, &data, &n) < 0) return fail_py();
+    out = Content(ByteString{std::string(data, static_cast<std::size_t>(n))});
+    return true;
+  }
+  bool read_real(double d, Content& out) {
+    out = Content(d);
+    return true;
   }
 
-  bool read_content_int(PyObject* obj, Content& out) {
+
+  bool read_int(PyObject* obj, Content& out) {
     Int n = classify_int(obj);
     switch (n.form) {
       case IntForm::Signed: out = Content(n.i); return true;
@@ -588,7 +571,7 @@ class Reader {
     return fail(record::invalid_type(unexpected, "any value"));
   }
 
-  bool read_content_seq(PyObject* obj, bool as_set, Content& out) {
+  bool read_seq(PyObject* obj, bool as_set, Content& out) {
     Content::Seq seq;
     if (!collect(obj, as_set, seq, [&](PyObject* item, Content& c) { return read_content(item, c); })) return false;
     out = Content(std::move(seq));
@@ -596,7 +579,7 @@ class Reader {
   }
 
 
-  bool read_content_map(PyObject* obj, Content& out) {
+  bool read_map(PyObject* obj, Content& out) {
     Content::Map map;
     if (!collect_items(obj, map, [&](PyObject* key, PyObject* value, Content& k, Content& v) {
           return read_content(key, k) && read_content(value, v);
