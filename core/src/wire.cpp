@@ -21,10 +21,11 @@ NetlistWire Netlist::to_wire() const {
 Netlist Netlist::from_wire(NetlistWire wire) {
   Netlist netlist;
   netlist.instances.reserve(wire.instances.size());
-  for (auto& [name, record] : wire.instances.take_entries()) {
-    NetlistInstance instance{std::move(record.kcl),      std::move(record.component), std::move(record.settings),
-                             std::move(record.info),     record.array,                name};
-    netlist.instances.insert_or_assign(std::move(name), std::move(instance));
+  for (auto it = wire.instances.begin(); it != wire.instances.end(); ++it) {
+    NetlistInstanceWire& record = it.value();
+    netlist.instances.insert_or_assign(
+        it->first, NetlistInstance{std::move(record.kcl), std::move(record.component), std::move(record.settings),
+                                   std::move(record.info), record.array, it->first});
   }
   netlist.nets = std::move(wire.nets);
   netlist.ports = std::move(wire.ports);
