@@ -17,16 +17,18 @@ bool core_error_false(Error e) {
   return false;
 }
 
-bool warn_deprecated(std::string_view message) {
+bool warn(PyObject* category, std::string_view message) {
   Ref warnings = Ref::steal(PyImport_ImportModule("warnings"));
   if (!warnings) return false;
-  Ref warn = Ref::steal(PyObject_GetAttrString(warnings.get(), "warn"));
-  if (!warn) return false;
+  Ref warn_fn = Ref::steal(PyObject_GetAttrString(warnings.get(), "warn"));
+  if (!warn_fn) return false;
   Ref text = str(message);
   if (!text) return false;
-  Ref result = Ref::steal(PyObject_CallFunction(warn.get(), "OOi", text.get(), PyExc_DeprecationWarning, 2));
+  Ref result = Ref::steal(PyObject_CallFunction(warn_fn.get(), "OOi", text.get(), category, 2));
   return static_cast<bool>(result);
 }
+
+bool warn_deprecated(std::string_view message) { return warn(PyExc_DeprecationWarning, message); }
 
 namespace {
 

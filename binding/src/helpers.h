@@ -19,7 +19,10 @@ namespace vondrel::py {
 Ref core_error(Error e);
 bool core_error_false(Error e);
 
-// warnings.warn(message, DeprecationWarning, 2); false with the exception pending.
+// warnings.warn(message, category, 2): the warning points at the caller of the method.
+// False with the exception pending (a filter may turn the warning into an error).
+bool warn(PyObject* category, std::string_view message);
+// warn(DeprecationWarning, message).
 bool warn_deprecated(std::string_view message);
 
 // The object __get_pydantic_core_schema__ returns for class `cls`.

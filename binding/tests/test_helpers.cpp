@@ -46,6 +46,10 @@ TEST(WarnDeprecated, IssuesOneDeprecationWarningPerCall) {
   Ref seen = run("[(w.category.__name__, str(w.message)) for w in log]", Py_eval_input, ns.get());
   EXPECT_EQ(repr_of(seen), "[('DeprecationWarning', 'old name'), ('DeprecationWarning', 'old name')]");
 
+  EXPECT_TRUE(warn(PyExc_UserWarning, "skipped"));
+  seen = run("[(w.category.__name__, str(w.message)) for w in log[2:]]", Py_eval_input, ns.get());
+  EXPECT_EQ(repr_of(seen), "[('UserWarning', 'skipped')]");
+
   ASSERT_TRUE(run("warnings.simplefilter('error')\n", Py_file_input, ns.get()));
   EXPECT_FALSE(warn_deprecated("old name"));
   EXPECT_EQ(pending(), "DeprecationWarning: old name");
