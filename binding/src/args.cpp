@@ -137,7 +137,7 @@ bool argument_error(const char* param, const std::string& message) {
 }  // namespace
 
 bool arg_str(PyObject* obj, const char* param, std::string_view& out) {
-  if (!PyUnicode_Check(obj)) return argument_error(param, cannot_convert(obj, "PyString"));
+  if (!is_str(obj)) return argument_error(param, cannot_convert(obj, "PyString"));
   return utf8(obj, out);
 }
 

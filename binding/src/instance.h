@@ -31,7 +31,8 @@ struct NetlistArrayClass : Class<NetlistArrayClass, Obj<NetlistArray>> {
 struct NetlistInstanceClass : Class<NetlistInstanceClass, Obj<NetlistInstance>> {
   static constexpr const char* kName = "NetlistInstance";
   using Record = NetlistInstanceWire;
-  static NetlistInstanceWire record(PyObject* o) { return to_wire(value(o)); }
+  // Written straight from the object: the instance describes the same record.
+  static const NetlistInstance& record(PyObject* o) { return value(o); }
   static NetlistInstance from_record(NetlistInstanceWire&& r, std::string name) {
     return NetlistInstance{std::move(r.kcl),  std::move(r.component), std::move(r.settings),
                            std::move(r.info), r.array,                std::move(name)};

@@ -14,14 +14,6 @@ std::string type_name(PyObject* obj) {
   return std::string(text);
 }
 
-bool utf8(PyObject* s, std::string_view& out) {
-  Py_ssize_t size = 0;
-  const char* data = PyUnicode_AsUTF8AndSize(s, &size);
-  if (!data) return false;
-  out = std::string_view(data, static_cast<std::size_t>(size));
-  return true;
-}
-
 namespace {
 
 struct Fetched {

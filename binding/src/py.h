@@ -73,7 +73,17 @@ std::string type_name(PyObject* obj);
 
 // The UTF-8 text of a str (the interpreter's UnicodeEncodeError for lone surrogates is left
 // pending and false returned). The view lives as long as the str.
-bool utf8(PyObject* s, std::string_view& out);
+inline bool utf8(PyObject* s, std::string_view& out) {
+  Py_ssize_t size = 0;
+  const char* data = PyUnicode_AsUTF8AndSize(s, &size);
+  if (!data) return false;
+  out = std::string_view(data, static_cast<std::size_t>(size));
+  return true;
+}
+
+// Whether `obj` is a str, checked by pointer for the exact type before the flag lookup
+// (a call under the limited API).
+inline bool is_str(PyObject* obj) { return Py_TYPE(obj) == &PyUnicode_Type || PyUnicode_Check(obj); }
 
 // The pending exception rendered "ClassName: message" and cleared.
 std::string take_error_text();

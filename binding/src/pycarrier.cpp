@@ -146,7 +146,7 @@ class Reader {
 
   // --- primitive fields
   bool read(PyObject* obj, std::string& out) {
-    if (!PyUnicode_Check(obj)) return fail(unexpected_type(obj, "PyString"));
+    if (!is_str(obj)) return fail(unexpected_type(obj, "PyString"));
     std::string_view text;
     if (!utf8(obj, text)) return fail_py();
     out.assign(text);
@@ -217,12 +217,8 @@ class Reader {
     out.clear();
     Py_ssize_t hint = PyObject_Size(obj);
     if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
-    int r = for_each_element(obj, as_set, [&](PyObject* item) {
-      Elem e;
-      if (!read_elem(item, e)) return false;
-      out.push_back(std::move(e));
-      return true;
-    });
+    // Elements are built in place; on failure the caller drops the partial list.
+    int r = for_each_element(obj, as_set, [&](PyObject* item) { return read_elem(item, out.emplace_back()); });
     if (r < 0) return fail_py();
     return r > 0;
   }
@@ -236,11 +232,8 @@ class Reader {
     Py_ssize_t hint = PyObject_Size(obj);
     if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
     int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
-      K k{};
-      V v{};
-      if (!read_entry(key, value, k, v)) return false;
-      out.emplace_back(std::move(k), std::move(v));
-      return true;
+      auto& e = out.emplace_back();
+      return read_entry(key, value, e.first, e.second);
     });
     if (r < 0) return fail_py();
     return r > 0;
@@ -329,7 +322,7 @@ class Reader {
         if (!value) return failed(r.fail_py());
         ++pos;
       }
-      if (!PyUnicode_Check(key.get())) return failed(r.fail("dict keys must have type str"));
+      if (!is_str(key.get())) return failed(r.fail("dict keys must have type str"));
       if (!utf8(key.get(), out)) return failed(r.fail_py());
       return 1;
     }
@@ -351,6 +344,23 @@ class Reader {
       out = Out();
       return true;
     }
+    // The exact built-in types first, by one pointer comparison each (the checks below are
+    // calls under the limited API); an exact type passes only its own test of the order.
+    PyTypeObject* tp = Py_TYPE(obj);
+    if (tp == &PyUnicode_Type) {
+      std::string_view text;
+      if (!utf8(obj, text)) return fail_py();
+      out.v.template emplace<std::string>(text);
+      return true;
+    }
+    if (tp == &PyFloat_Type) return read_real(PyFloat_AsDouble(obj), out);
+    if (tp == &PyBool_Type) {
+      out.v.template emplace<bool>(obj == Py_True);
+      return true;
+    }
+    if (tp == &PyLong_Type) return read_int(obj, out);
+    if (tp == &PyDict_Type) return read_map(obj, out);
+    if (tp == &PyList_Type) return read_seq(obj, false, out);
     if (PyBool_Check(obj)) {
       out = Out(obj == Py_True);
       return true;
@@ -358,7 +368,7 @@ class Reader {
     if (PyLong_Check(obj)) return read_int(obj, out);
     if (PyList_Check(obj) || PyTuple_Check(obj)) return read_seq(obj, false, out);
     if (PyDict_Check(obj)) return read_map(obj, out);
-    if (PyUnicode_Check(obj)) {
+    if (is_str(obj)) {
       std::string s;
       if (!read(obj, s)) return false;
       out = Out(std::move(s));
@@ -417,8 +427,8 @@ class Reader {
   bool read_int(PyObject* obj, JsonValue& out) {
     Int n = classify_int(obj);
     switch (n.form) {
-      case IntForm::Signed: out = JsonValue::integer(n.i); return true;
-      case IntForm::Unsigned: out = JsonValue::uinteger(n.u); return true;
+      case IntForm::Signed: out.v.emplace<std::int64_t>(n.i); return true;
+      case IntForm::Unsigned: out.v.emplace<std::uint64_t>(n.u); return true;
       case IntForm::Beyond64: return fail("JSON number out of range");
       default: return fail_py();
     }
@@ -441,10 +451,8 @@ class Reader {
   }
 
   bool read_seq(PyObject* obj, bool as_set, JsonValue& out) {
-    JsonArray arr;
-    if (!collect(obj, as_set, arr, [&](PyObject* item, JsonValue& v) { return read(item, v); })) return false;
-    out = JsonValue(std::move(arr));
-    return true;
+    // Read in place; on failure the partial value is dropped by the caller.
+    return collect(obj, as_set, out.v.emplace<JsonArray>(), [&](PyObject* item, JsonValue& v) { return read(item, v); });
   }
 
 
@@ -454,10 +462,7 @@ class Reader {
   }
 
   bool read_map(PyObject* obj, JsonValue& out) {
-    JsonObject o;
-    if (!read_object_entries(obj, o)) return false;
-    out = JsonValue(std::move(o));
-    return true;
+    return read_object_entries(obj, out.v.emplace<JsonObject>());
   }
 
   bool read_object_entries(PyObject* obj, JsonObject& out) {
@@ -725,6 +730,7 @@ VONDREL_PY_CARRIER(PortRef)
 VONDREL_PY_CARRIER(PortArrayRef)
 VONDREL_PY_CARRIER(NetlistArray)
 VONDREL_PY_CARRIER(NetlistInstanceWire)
+VONDREL_PY_CARRIER(NetlistInstance)
 VONDREL_PY_CARRIER(NetlistWire)
 VONDREL_PY_CARRIER(BBox)
 VONDREL_PY_CARRIER(Placement)

@@ -16,7 +16,7 @@ namespace vondrel::py {
 // exception met on the way is rendered "ClassName: message" and cleared).
 // T: NetlistPort, PortRef, PortArrayRef, NetlistArray, NetlistInstanceWire, NetlistWire,
 // BBox, Placement, PlacedInstanceWire, PlacedNetlistWire, Net, NetMember, JsonValue,
-// JsonObject.
+// JsonObject, and NetlistInstance (its instance record, without the name).
 template <class T>
 bool read_py(PyObject* obj, T& out, std::string& error);
 

@@ -23,7 +23,8 @@ std::string format_double(double v);
 template <class T>
 Status read_json(std::string_view text, T& out);
 
-// Appends the compact JSON text of `value` to `out`; cannot fail.
+// Appends the compact JSON text of `value` to `out`; cannot fail. Instantiated for the
+// types above and for NetlistInstance (its instance record, without the name).
 template <class T>
 void write_json(std::string& out, const T& value);
 

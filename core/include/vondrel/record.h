@@ -82,9 +82,10 @@ struct Describe<NetlistArray> {
       std::make_tuple(field("na", &NetlistArray::na, true), field("nb", &NetlistArray::nb, true));
 };
 
-template <>
-struct Describe<NetlistInstanceWire> {
-  using W = NetlistInstanceWire;
+// The instance record, over its wire struct and over the core instance itself (which is
+// written without a copy; its name is not part of the record).
+template <class W>
+struct DescribeInstance {
   static constexpr std::string_view expecting = "struct NetlistInstanceWire";
   static constexpr std::string_view length_text = "struct NetlistInstanceWire with 5 elements";
   static constexpr bool skip_unknown = false;
@@ -93,6 +94,12 @@ struct Describe<NetlistInstanceWire> {
       field("component", &W::component, true), field("settings", &W::settings, false),
       field("array", &W::array, false, Write::WhenPresent));
 };
+
+template <>
+struct Describe<NetlistInstanceWire> : DescribeInstance<NetlistInstanceWire> {};
+
+template <>
+struct Describe<NetlistInstance> : DescribeInstance<NetlistInstance> {};
 
 template <>
 struct Describe<NetlistWire> {
