@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <variant>
 
@@ -16,10 +17,52 @@ namespace {
 // The longest double text: sign, 17 digits, "0." and five zeros, or an exponent part.
 constexpr std::size_t kMaxDouble = 32;
 
+constexpr double kPow10[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// Short decimals, the usual values of settings and placements, without the general search for
+// the shortest digits: for the smallest j whose m = round(a * 10^j) divides back to exactly a,
+// m with j decimals is the shortest round-trip form (m < 2^40 keeps the rounding of the
+// product exact enough; a shorter form at a smaller j would have been found there).
+bool short_decimal(double a, std::uint64_t& m, int& j) {
+  if (!(a >= 1e-5 && a < 1e12)) return false;
+  for (j = 0; j <= 15; ++j) {
+    const double scaled = a * kPow10[j];
+    if (scaled >= 1099511627776.0) return false;
+    const double r = std::nearbyint(scaled);
+    if (r / kPow10[j] == a) {
+      m = static_cast<std::uint64_t>(r);
+      return true;
+    }
+  }
+  return false;
+}
+
 // Writes `v` in the writer's layout at `p` (room for kMaxDouble bytes); returns the end.
 char* put_double(char* p, double v) {
   if (!std::isfinite(v)) return std::copy_n("null", 4, p);
   if (v == 0.0) return std::signbit(v) ? std::copy_n("-0.0", 4, p) : std::copy_n("0.0", 3, p);
+  std::uint64_t m;
+  int j;
+  if (short_decimal(std::fabs(v), m, j)) {
+    if (v < 0) *p++ = '-';
+    char digits[24];
+    int nd = static_cast<int>(std::to_chars(digits, digits + sizeof digits, m).ptr - digits);
+    if (j == 0) {
+      p = std::copy_n(digits, nd, p);
+      *p++ = '.';
+      *p++ = '0';
+      return p;
+    }
+    if (nd <= j) {  // below 1: "0.", zeros, digits
+      *p++ = '0';
+      *p++ = '.';
+      p = std::fill_n(p, j - nd, '0');
+      return std::copy_n(digits, nd, p);
+    }
+    p = std::copy_n(digits, nd - j, p);
+    *p++ = '.';
+    return std::copy_n(digits + nd - j, j, p);
+  }
   char buf[40];
   // The shortest form first: when it is plain notation it is already the layout wanted (a
   // fraction: the decimal exponent lies in -5..15; an integer of at most 16 digits: ".0" added).

@@ -395,6 +395,49 @@ TEST(JsonReader, SpecialBytesAtEveryOffset) {
   }
 }
 
+// Significant digits of a decimal text (leading zeros and the point left out, trailing zeros
+// of an integral plain form too).
+int significant_digits(std::string_view text) {
+  std::string d;
+  for (char c : text) {
+    if (c == 'e') break;
+    if (c >= '0' && c <= '9') d += c;
+  }
+  d.erase(0, d.find_first_not_of('0'));
+  while (!d.empty() && d.back() == '0') d.pop_back();
+  return static_cast<int>(d.size());
+}
+
+TEST(JsonWriter, DoublesAreShortestAndExact) {
+  std::uint64_t state = 0x243F6A8885A308D3ull;
+  auto next = [&] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  for (int i = 0; i < 200000; ++i) {
+    double v;
+    if (i % 2) {
+      std::uint64_t bits = next();
+      std::memcpy(&v, &bits, sizeof v);
+      if (!std::isfinite(v)) continue;
+    } else {
+      // Short decimals across the plain range, where most written values lie.
+      v = static_cast<double>(next() % 10000000) / std::pow(10.0, static_cast<int>(next() % 14)) *
+          std::pow(10.0, static_cast<int>(next() % 8));
+      if (next() % 2) v = -v;
+    }
+    std::string text = format_double(v);
+    char shortest[40];
+    auto r = std::to_chars(shortest, shortest + sizeof shortest, v, std::chars_format::scientific);
+    EXPECT_EQ(significant_digits(text), significant_digits(std::string_view(shortest, r.ptr - shortest))) << text;
+    double back = 0;
+    std::from_chars(text.data(), text.data() + text.size(), back);
+    ASSERT_EQ(std::memcmp(&back, &v, sizeof v), 0) << text;
+  }
+}
+
 TEST(JsonWriter, DoublesRoundTripBitExact) {
   const double values[] = {1e15,  1e16,   1e-5,    1e-6, 5e-324, 1.7976931348623157e308, -0.0, 0.0, 0.1,
                            1.0 / 3, -2.5e-7, 123456789.125, 2.2250738585072014e-308, 4.9406564584124654e-324,
