@@ -45,8 +45,9 @@ struct Content {
   friend bool operator==(const Content&, const Content&) = default;
 };
 
-// A member whose entries are all scalars, as every member that can be recognised is; strings
-// are viewed, not owned. Keys are used when `is_map`.
+// A member whose entries are all scalars, as every member that can be recognised is:
+// recognition works on this flat view, which the JSON reader fills straight from the text
+// for the usual shapes. Strings are viewed, not owned; keys are used when `is_map`.
 // Trivial on purpose: only the first n entries are ever set or read.
 struct FlatScalar {
   enum Kind : unsigned char { String, UInt, Int, Other } kind;
@@ -68,7 +69,9 @@ struct FlatMember {
   FlatScalar keys[kMax];
   FlatScalar values[kMax];
 };
-// Sets `out` (in place) and returns true when the member is recognised.
+
+// The trial of NetlistPort, PortRef and PortArrayRef in turn over a flat member: sets `out`
+// in place and returns true when one fits.
 bool member_from_flat(const FlatMember& m, NetMember& out);
 
 // Tries the value as a NetlistPort, then a PortRef, then a PortArrayRef; nullopt when none
