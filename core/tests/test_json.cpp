@@ -252,6 +252,11 @@ TEST(JsonRecords, NetlistDocument) {
   EXPECT_EQ(n.instances.at_index(0).second.name, "a");
   EXPECT_EQ(n.instances.at_index(1).first, "b");
 
+  // The later record replaces the earlier one whole: nothing of the first is left over.
+  w = read_ok<NetlistWire>(
+      R"({"instances":{"a":{"kcl":"x","component":"c","array":[1,2],"info":{"k":1},"settings":5},"a":{"kcl":"y","component":"d"}}})");
+  EXPECT_EQ(to_json(w), R"({"instances":{"a":{"kcl":"y","component":"d","settings":null}},"nets":[],"ports":[]})");
+
   EXPECT_EQ(to_json(read_ok<NetlistWire>("{}")), R"({"instances":{},"nets":[],"ports":[]})");
   EXPECT_EQ(to_json(read_ok<NetlistWire>("[{},[[{\"name\":\"p\"}]]]")),
             R"({"instances":{},"nets":[[{"name":"p"}]],"ports":[]})");
