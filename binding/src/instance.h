@@ -17,7 +17,6 @@
 #include "types.h"
 #include "vondrel/instance.h"
 #include "vondrel/json_value.h"
-#include "vondrel/wire.h"
 
 namespace vondrel::py {
 
@@ -30,13 +29,10 @@ struct NetlistArrayClass : Class<NetlistArrayClass, Obj<NetlistArray>> {
 
 struct NetlistInstanceClass : Class<NetlistInstanceClass, Obj<NetlistInstance>> {
   static constexpr const char* kName = "NetlistInstance";
-  using Record = NetlistInstanceWire;
-  // Written straight from the object: the instance describes the same record.
+  // The instance describes its own record (all fields but the name): read straight into a
+  // new object and written from the object, without a wire struct in between.
+  using Record = NetlistInstance;
   static const NetlistInstance& record(PyObject* o) { return value(o); }
-  static NetlistInstance from_record(NetlistInstanceWire&& r, std::string name) {
-    return NetlistInstance{std::move(r.kcl),  std::move(r.component), std::move(r.settings),
-                           std::move(r.info), r.array,                std::move(name)};
-  }
 };
 
 // `array` arguments: None (or absent) gives no array, a NetlistArray a copy of its numbers;

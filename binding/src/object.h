@@ -15,6 +15,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <type_traits>
 #include <utility>
 
 #include "py.h"
@@ -134,6 +135,21 @@ Ref wrap(typename C::Value v) {
   if (!b) return {};
   C::emplace(reinterpret_cast<typename C::Object*>(b), std::move(v));
   return Ref::steal(reinterpret_cast<PyObject*>(b));
+}
+
+// A new object of exactly class C (a class of one layer) whose value is default-built and then
+// filled in place by fill(Value&) -> bool; when fill fails the object is dropped and fill's
+// exception stays pending. Nothing else sees the object before it is returned.
+template <class C, class Fill>
+Ref build(Fill&& fill) {
+  static_assert(std::is_same_v<typename C::Object, Obj<typename C::Value>>);
+  PyBase* b = alloc_object(C::type);
+  if (!b) return {};
+  auto* o = reinterpret_cast<typename C::Object*>(b);
+  std::construct_at(&o->value);
+  Ref obj = Ref::steal(reinterpret_cast<PyObject*>(b));
+  if (!fill(o->value)) return {};
+  return obj;
 }
 
 // A new object of `type` (the class called, possibly a Python subclass) holding `v`.

@@ -7,12 +7,14 @@
 //   C::from_record(Record&&)      the core value of a record read back
 //   C::from_record(Record&&, std::string name)
 //                                 the same for a class whose record lacks the name (the
-//                                 instance classes: from_dict / from_json take it apart)
+//                                 instance classes: from_dict / from_json take it apart);
+//                                 not needed when the record is the value (RecordInPlace)
 //
 // from_dict / from_json always answer an object of exactly the defining class C.
 #pragma once
 
 #include <string>
+#include <type_traits>
 
 #include "args.h"
 #include "helpers.h"
@@ -84,7 +86,12 @@ Ref from_json_method(PyObject*, const FastArgs& a) {
 }
 
 // The variants for a record without the object's name: `name` (by position or keyword,
-// default "") is converted before the record is read.
+// default "") is converted before the record is read. A class of one layer whose value is
+// its record (with a `name` field beside it) reads straight into the new object.
+template <class C>
+concept RecordInPlace = std::is_same_v<typename C::Record, typename C::Value> &&
+                        std::is_same_v<typename C::Object, Obj<typename C::Value>>;
+
 template <class C>
 Ref from_dict_named_method(PyObject*, const FastArgs& a) {
   static const std::string fname = qualified<C>("from_dict");
@@ -92,9 +99,17 @@ Ref from_dict_named_method(PyObject*, const FastArgs& a) {
   PyObject* argv[2];
   std::string name;
   if (!sig.bind(a, argv) || (argv[1] && !arg_string(argv[1], "name", name))) return {};
-  typename C::Record rec{};
-  if (!from_py_any(argv[0], rec)) return {};
-  return wrap<C>(C::from_record(std::move(rec), std::move(name)));
+  if constexpr (RecordInPlace<C>) {
+    return build<C>([&](typename C::Value& v) {
+      if (!from_py_any(argv[0], v)) return false;
+      v.name = std::move(name);
+      return true;
+    });
+  } else {
+    typename C::Record rec{};
+    if (!from_py_any(argv[0], rec)) return {};
+    return wrap<C>(C::from_record(std::move(rec), std::move(name)));
+  }
 }
 
 template <class C>
@@ -106,10 +121,18 @@ Ref from_json_named_method(PyObject*, const FastArgs& a) {
   if (!sig.bind(a, argv) || (argv[1] && !arg_string(argv[1], "name", name))) return {};
   std::string_view text;
   if (!arg_str(argv[0], "data", text)) return {};
-  typename C::Record rec{};
-  Status st = read_json(text, rec);
-  if (!st) return core_error(std::move(st).error());
-  return wrap<C>(C::from_record(std::move(rec), std::move(name)));
+  if constexpr (RecordInPlace<C>) {
+    return build<C>([&](typename C::Value& v) {
+      if (Status st = read_json(text, v); !st) return core_error_false(std::move(st).error());
+      v.name = std::move(name);
+      return true;
+    });
+  } else {
+    typename C::Record rec{};
+    Status st = read_json(text, rec);
+    if (!st) return core_error(std::move(st).error());
+    return wrap<C>(C::from_record(std::move(rec), std::move(name)));
+  }
 }
 
 template <class C>

@@ -19,12 +19,13 @@ std::string format_double(double v);
 // Parses the whole of `text` as one record of type T (nothing but whitespace may follow).
 // A failure is Error::deserialize(message + " at line L column C"); `out` is then unspecified.
 // Instantiated for NetlistPort, PortRef, PortArrayRef, NetlistArray, Net,
-// NetlistInstanceWire, NetlistWire, BBox, Placement, PlacedInstanceWire, PlacedNetlistWire.
+// NetlistInstanceWire, NetlistWire, BBox, Placement, PlacedInstanceWire, PlacedNetlistWire,
+// and NetlistInstance (its instance record; the name is left as it was).
 template <class T>
 Status read_json(std::string_view text, T& out);
 
 // Appends the compact JSON text of `value` to `out`; cannot fail. Instantiated for the
-// types above and for NetlistInstance (its instance record, without the name).
+// same types.
 template <class T>
 void write_json(std::string& out, const T& value);
 
