@@ -1,17 +1,15 @@
-"""NetlistInstance and Net against pydantic 2 models of the same records, side by side (the
-best of many short runs, so that a busy machine shows less).
+"""NetlistInstance and Net against pydantic 2 models of the same records, side by side.
 
 Run: python bench/bench_classes.py   (with vondrel and pydantic installed)
 Exits 1 when a case misses its target (instance wire methods: 2x faster than pydantic; net
 construction and hash: faster than a frozen model holding a tuple of six port models).
 """
 
-import sys
-import timeit
 from typing import Any, Optional, Union
 
 import pydantic
 
+from side_by_side import compare
 from vondrel import Net, NetlistArray, NetlistInstance, NetlistPort, PortArrayRef, PortRef
 
 
@@ -82,23 +80,5 @@ CASES = [
 ]
 
 
-def per_call_ns(fn, number=50_000, repeat=15):
-    return min(timeit.repeat(fn, number=number, repeat=repeat)) / number * 1e9
-
-
-def main():
-    print(f"Python {sys.version.split()[0]}, pydantic {pydantic.VERSION}")
-    print(f"{'operation':20} {'vondrel ns':>11} {'pydantic ns':>12} {'speed-up':>9} {'target':>7}")
-    missed = []
-    for name, ours, theirs, target in CASES:
-        a, b = per_call_ns(ours), per_call_ns(theirs)
-        print(f"{name:20} {a:11.1f} {b:12.1f} {b / a:8.2f}x {target:6.1f}x")
-        if b / a <= target:
-            missed.append(name)
-    if missed:
-        print("targets missed:", ", ".join(missed))
-        sys.exit(1)
-
-
 if __name__ == "__main__":
-    main()
+    compare(CASES)

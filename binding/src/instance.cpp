@@ -80,15 +80,6 @@ Py_hash_t array_hash(PyObject* self) {
   return hash_value(stable_hash(array_of(self)));
 }
 
-Ref array_compare(PyObject* self, PyObject* other, int op) {
-  if (!is_compare_op(op) || !NetlistArrayClass::check(other)) return not_implemented();
-  Shared mine(self);
-  if (!mine) return {};
-  Shared theirs(other);
-  if (!theirs) return {};
-  return equality_result(array_of(self) == array_of(other), op);
-}
-
 Ref array_repr(PyObject* self) {
   return read_shared(self, [&] {
     const NetlistArray& a = array_of(self);
@@ -164,16 +155,6 @@ Ref instance_normalize(PyObject* self, const FastArgs& a) {
   return none();
 }
 
-// Over the base layer alone: a subclass compares with its base class.
-Ref instance_compare(PyObject* self, PyObject* other, int op) {
-  if (!is_compare_op(op) || !NetlistInstanceClass::check(other)) return not_implemented();
-  Shared mine(self);
-  if (!mine) return {};
-  Shared theirs(other);
-  if (!theirs) return {};
-  return equality_result(instance_of(self) == instance_of(other), op);
-}
-
 Ref instance_repr(PyObject* self) {
   return read_shared(self, [&] {
     const NetlistInstance& v = instance_of(self);
@@ -230,7 +211,7 @@ const ClassSpec kNetlistArraySpec = class_spec<NetlistArrayClass>(
     {
         {Py_tp_new, slot_fn(&new_entry<&array_new>)},
         {Py_tp_hash, slot_fn(&hash_entry<&array_hash>)},
-        {Py_tp_richcompare, slot_fn(&compare_entry<&array_compare>)},
+        {Py_tp_richcompare, slot_fn(&compare_entry<&equality_compare<NetlistArrayClass>>)},
         {Py_tp_repr, slot_fn(&unary_entry<&array_repr>)},
     });
 
@@ -248,7 +229,8 @@ const ClassSpec kNetlistInstanceSpec = class_spec<NetlistInstanceClass>(
     {
         {Py_tp_new, slot_fn(&new_entry<&instance_new>)},
         {Py_tp_hash, slot_fn(&PyObject_HashNotImplemented)},
-        {Py_tp_richcompare, slot_fn(&compare_entry<&instance_compare>)},
+        // Over the base layer alone: a subclass (PlacedInstance) compares with its base class.
+        {Py_tp_richcompare, slot_fn(&compare_entry<&equality_compare<NetlistInstanceClass>>)},
         {Py_tp_repr, slot_fn(&unary_entry<&instance_repr>)},
     });
 

@@ -97,17 +97,7 @@ Ref net_extend(PyObject* self, const FastArgs& a) {
 
 Ref net_members(PyObject* self, const FastArgs& a) {
   if (!no_arguments("Net.members()", a)) return {};
-  Shared guard(self);
-  if (!guard) return {};
-  const auto& ms = members(self);
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(ms.size())));
-  if (!list) return {};
-  for (std::size_t i = 0; i < ms.size(); ++i) {
-    Ref item = member_to_py(ms[i]);
-    if (!item) return {};
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release());  // steals
-  }
-  return list;
+  return read_shared(self, [&] { return list_of(members(self), [](const NetMember& m) { return member_to_py(m); }); });
 }
 
 Py_ssize_t net_len(PyObject* self) {

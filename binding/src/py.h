@@ -5,6 +5,7 @@
 #include <Python.h>
 
 #include <cstdint>
+#include <iterator>
 #include <new>
 #include <string>
 #include <string_view>
@@ -57,6 +58,21 @@ inline Ref str(std::string_view s) {
 inline Ref integer(std::int64_t v) { return Ref::steal(PyLong_FromLongLong(v)); }
 inline Ref uinteger(std::uint64_t v) { return Ref::steal(PyLong_FromUnsignedLongLong(v)); }
 inline Ref real(double v) { return Ref::steal(PyFloat_FromDouble(v)); }
+
+// A new list holding make(item) for each item, in order (make returns a Ref; a null one ends
+// the list with its exception pending).
+template <class Items, class Make>
+Ref list_of(const Items& items, Make&& make) {
+  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(std::size(items))));
+  if (!list) return {};
+  Py_ssize_t i = 0;
+  for (const auto& item : items) {
+    Ref value = make(item);
+    if (!value) return {};
+    PyList_SetItem(list.get(), i++, value.release());  // steals
+  }
+  return list;
+}
 
 // Sets a Python exception; returns a null Ref (or false) so callers can `return fail(...)`.
 inline Ref raise(PyObject* type, const std::string& message) {

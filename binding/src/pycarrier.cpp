@@ -619,14 +619,7 @@ Ref write(const std::optional<NetlistArray>& a) {
 
 template <class T>
 Ref write_list(const std::vector<T>& items) {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
-  if (!list) return {};
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    Ref item = write(items[i]);
-    if (!item) return {};
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release());  // steals
-  }
-  return list;
+  return list_of(items, [](const T& item) { return write(item); });
 }
 
 Ref write(const std::vector<Net>& nets) { return write_list(nets); }

@@ -144,6 +144,19 @@ Ref pydantic_method(PyObject* cls, const FastArgs& a) {
   return pydantic_core_schema(cls);
 }
 
+// The equality-only family over C::value (for a class with module subclasses: the base
+// layer alone): NotImplemented unless `other` is a C (or a subclass), else the fixed answers
+// of equality_result, both objects read under shared borrows.
+template <class C>
+Ref equality_compare(PyObject* self, PyObject* other, int op) {
+  if (!is_compare_op(op) || !C::check(other)) return not_implemented();
+  Shared mine(self);
+  if (!mine) return {};
+  Shared theirs(other);
+  if (!theirs) return {};
+  return equality_result(C::value(self) == C::value(other), op);
+}
+
 // The table rows, with their text signatures.
 template <class C>
 constexpr PyMethodDef pydantic_row() {
