@@ -171,9 +171,60 @@ bool arg_i64(PyObject* obj, const char* param, std::int64_t& out) {
   return true;
 }
 
+namespace {
+
+// Whether `obj` is a numpy boolean scalar: its type is named bool or bool_ and its module is
+// numpy. Checked by name so numpy itself is never imported.
+bool is_numpy_bool(PyObject* obj) {
+  PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(obj));
+  Ref name = Ref::steal(PyType_GetName(Py_TYPE(obj)));
+  if (!name) {
+    PyErr_Clear();
+    return false;
+  }
+  if (PyUnicode_CompareWithASCIIString(name.get(), "bool_") != 0 &&
+      PyUnicode_CompareWithASCIIString(name.get(), "bool") != 0)
+    return false;
+  Ref module = Ref::steal(PyObject_GetAttrString(type, "__module__"));
+  if (!module) {
+    PyErr_Clear();
+    return false;
+  }
+  return is_str(module.get()) && PyUnicode_CompareWithASCIIString(module.get(), "numpy") == 0;
+}
+
+}  // namespace
+
 bool arg_bool(PyObject* obj, const char* param, bool& out) {
-  if (!PyBool_Check(obj)) return argument_error(param, cannot_convert(obj, "PyBool"));
-  out = obj == Py_True;
+  if (PyBool_Check(obj)) {
+    out = obj == Py_True;
+    return true;
+  }
+  if (!is_numpy_bool(obj)) return argument_error(param, cannot_convert(obj, "PyBool"));
+  Ref method = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__bool__"));
+  if (!method) {
+    PyErr_Clear();
+    return raise_false(PyExc_TypeError, "object of type '" + type_name(obj) + "' does not define a '__bool__' conversion");
+  }
+  Ref result = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), obj, nullptr));
+  if (!result) return false;
+  int truth = PyObject_IsTrue(result.get());
+  if (truth < 0) return false;
+  out = truth != 0;
+  return true;
+}
+
+bool arg_f64(PyObject* obj, const char* param, double& out) {
+  if (PyFloat_CheckExact(obj)) {
+    out = PyFloat_AsDouble(obj);
+    return true;
+  }
+  double v = PyFloat_AsDouble(obj);
+  if (v == -1.0 && PyErr_Occurred()) {
+    if (pending_error_is(PyExc_TypeError)) return argument_error(param, take_error_message());
+    return false;
+  }
+  out = v;
   return true;
 }
 

@@ -61,8 +61,12 @@ bool arg_string(PyObject* obj, const char* param, std::string& out);
 bool arg_opt_string(PyObject* obj, const char* param, std::optional<std::string>& out);
 // Whatever the interpreter converts to a C long; TypeError re-labelled, OverflowError as is.
 bool arg_i64(PyObject* obj, const char* param, std::int64_t& out);
-// A real bool.
+// A real bool, or a numpy boolean scalar (a type named `bool` or `bool_` of the module numpy),
+// taken through its __bool__.
 bool arg_bool(PyObject* obj, const char* param, bool& out);
+// Whatever the interpreter converts to a double (float, int, __float__, __index__); TypeError
+// re-labelled, any other error (OverflowError for a huge int) as is.
+bool arg_f64(PyObject* obj, const char* param, double& out);
 // An instance of `type` (or a subclass); `type_label` is the class name for the message.
 bool arg_instance(PyObject* obj, PyTypeObject* type, const char* type_label, const char* param);
 

@@ -6,6 +6,7 @@
 
 #include "instance.h"
 #include "net.h"
+#include "placement.h"
 #include "port.h"
 #include "py.h"
 #include "types.h"
@@ -22,6 +23,8 @@ const ClassSpec* const kClasses[] = {
     &kNetlistInstanceSpec,
     &kNetSpec,
     &kNetIterSpec,
+    &kPlacementSpec,
+    &kPlacedInstanceSpec,
 };
 
 PyModuleDef module_def = {

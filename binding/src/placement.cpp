@@ -1,0 +1,225 @@
+// Placement (equality only, unhashable, not subclassable) and PlacedInstance (a subclass of
+// NetlistInstance, not subclassable).
+#include "placement.h"
+
+#include <charconv>
+#include <cmath>
+#include <string>
+
+#include "args.h"
+#include "helpers.h"
+#include "pycarrier.h"
+#include "quartet.h"
+#include "vondrel/error.h"
+
+namespace vondrel::py {
+
+bool arg_placement(PyObject* obj, const char* param, Placement& out) {
+  if (!arg_instance(obj, PlacementClass::type, "Placement", param)) return false;
+  Shared guard(obj);
+  if (!guard) return false;
+  out = PlacementClass::value(obj);
+  return true;
+}
+
+void append_plain_double(std::string& out, double v) {
+  if (std::isnan(v)) {
+    out += "NaN";
+    return;
+  }
+  // Fixed notation with the shortest round-trip digits; the widest double (5e-324) needs
+  // 327 characters.
+  char buf[400];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
+  out.append(buf, r.ptr);
+}
+
+void append_placement_repr(std::string& out, const Placement& p) {
+  out += "Placement(x=";
+  append_plain_double(out, p.x);
+  out += ", y=";
+  append_plain_double(out, p.y);
+  out += ", orientation=";
+  append_plain_double(out, p.orientation);
+  out += p.mirror ? ", mirror=true)" : ", mirror=false)";
+}
+
+namespace {
+
+// ---------------------------------------------------------------------------------------
+// Placement.
+
+Placement& placement_of(PyObject* self) { return PlacementClass::cast(self)->value; }
+
+Ref placement_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static const Signature sig("Placement.__new__()", {"x", "y", "orientation", "mirror", "bbox"}, 5);
+  PyObject* argv[5];
+  Placement v;
+  if (!sig.bind(args, kwargs, argv) || !arg_f64(argv[0], "x", v.x) || !arg_f64(argv[1], "y", v.y) ||
+      !arg_f64(argv[2], "orientation", v.orientation) || !arg_bool(argv[3], "mirror", v.mirror) ||
+      !from_py_any(argv[4], v.bbox))
+    return {};
+  return construct<PlacementClass>(type, v);
+}
+
+template <double Placement::*Field>
+Ref get_double(PyObject* self) {
+  return read_shared(self, [&] { return real(placement_of(self).*Field); });
+}
+template <double Placement::*Field>
+bool set_double(PyObject* self, PyObject* value) {
+  return write_exclusive<double>(
+      self, [&](double& v) { return arg_f64(value, "value", v); }, [&](double v) { placement_of(self).*Field = v; });
+}
+
+Ref get_mirror(PyObject* self) {
+  return read_shared(self, [&] { return boolean(placement_of(self).mirror); });
+}
+bool set_mirror(PyObject* self, PyObject* value) {
+  return write_exclusive<bool>(
+      self, [&](bool& v) { return arg_bool(value, "value", v); }, [&](bool v) { placement_of(self).mirror = v; });
+}
+
+Ref get_bbox(PyObject* self) {
+  return read_shared(self, [&] { return to_py_dict(placement_of(self).bbox); });
+}
+// Converted under the exclusive borrow, like the instance's info and settings.
+bool set_bbox(PyObject* self, PyObject* value) {
+  Exclusive guard(self);
+  if (!guard) return false;
+  BBox v;
+  if (!from_py_any(value, v)) return false;
+  placement_of(self).bbox = v;
+  return true;
+}
+
+Ref placement_compare(PyObject* self, PyObject* other, int op) {
+  if (!is_compare_op(op) || !PlacementClass::check(other)) return not_implemented();
+  Shared mine(self);
+  if (!mine) return {};
+  Shared theirs(other);
+  if (!theirs) return {};
+  // IEEE equality field by field: a NaN anywhere makes a placement unequal to itself.
+  return equality_result(placement_of(self) == placement_of(other), op);
+}
+
+Ref placement_repr(PyObject* self) {
+  return read_shared(self, [&] {
+    std::string out;
+    append_placement_repr(out, placement_of(self));
+    return str(out);
+  });
+}
+
+// ---------------------------------------------------------------------------------------
+// PlacedInstance.
+
+Ref placed_instance_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static const Signature sig("PlacedInstance.__new__()",
+                             {"kcl", "component", "settings", "array", "name", "cell", "placement"}, 2, {"info"});
+  PyObject* argv[8];
+  PlacedInstance v;
+  NetlistInstance& inst = v.instance;
+  if (!sig.bind(args, kwargs, argv) || !arg_string(argv[0], "kcl", inst.kcl) ||
+      !arg_string(argv[1], "component", inst.component) || !arg_array(argv[3], "array", inst.array) ||
+      (argv[4] && !arg_string(argv[4], "name", inst.name)) || (argv[5] && !arg_string(argv[5], "cell", v.cell)) ||
+      (argv[6] && argv[6] != Py_None && !arg_placement(argv[6], "placement", v.placement)) ||
+      !arg_settings(argv[2], inst.settings) || !arg_info(argv[7], inst.info))
+    return {};
+  return construct<PlacedInstanceClass>(type, std::move(v));
+}
+
+Ref get_cell(PyObject* self) {
+  return read_shared(self, [&] { return str(PlacedInstanceClass::extra(self).cell); });
+}
+bool set_cell(PyObject* self, PyObject* value) {
+  return write_exclusive<std::string>(
+      self, [&](std::string& v) { return arg_string(value, "value", v); },
+      [&](std::string&& v) { PlacedInstanceClass::extra(self).cell = std::move(v); });
+}
+
+Ref get_placement(PyObject* self) {
+  return read_shared(self, [&] { return wrap<PlacementClass>(PlacedInstanceClass::extra(self).placement); });
+}
+bool set_placement(PyObject* self, PyObject* value) {
+  return write_exclusive<Placement>(
+      self, [&](Placement& v) { return arg_placement(value, "value", v); },
+      [&](Placement v) { PlacedInstanceClass::extra(self).placement = v; });
+}
+
+Ref placed_instance_repr(PyObject* self) {
+  return read_shared(self, [&] {
+    const NetlistInstance& inst = PlacedInstanceClass::instance(self);
+    const PlacedExtra& extra = PlacedInstanceClass::extra(self);
+    std::string out = "PlacedInstance(name=" + quoted(inst.name) + ", cell=" + quoted(extra.cell) +
+                      ", component=" + quoted(inst.component) + ", placement=";
+    append_placement_repr(out, extra.placement);
+    out += ')';
+    return str(out);
+  });
+}
+
+// ---------------------------------------------------------------------------------------
+// Tables.
+
+PyMethodDef placement_methods[] = {
+    pydantic_row<PlacementClass>(), to_json_row<PlacementClass>(),   from_json_row<PlacementClass>(),
+    to_dict_row<PlacementClass>(),  from_dict_row<PlacementClass>(), kMethodsEnd,
+};
+
+PyGetSetDef placement_getset[] = {
+    attribute<&get_double<&Placement::x>, &set_double<&Placement::x>>("x"),
+    attribute<&get_double<&Placement::y>, &set_double<&Placement::y>>("y"),
+    attribute<&get_double<&Placement::orientation>, &set_double<&Placement::orientation>>("orientation"),
+    attribute<&get_mirror, &set_mirror>("mirror"),
+    attribute<&get_bbox, &set_bbox>("bbox", "Bounding box as a dict (`{\"left\", \"bottom\", \"right\", \"top\"}`)."),
+    kGetSetEnd,
+};
+
+PyMethodDef placed_instance_methods[] = {
+    pydantic_row<PlacedInstanceClass>(),
+    to_json_row<PlacedInstanceClass>(),
+    from_json_named_row<PlacedInstanceClass>(),
+    to_dict_row<PlacedInstanceClass>(),
+    from_dict_named_row<PlacedInstanceClass>(),
+    kMethodsEnd,
+};
+
+PyGetSetDef placed_instance_getset[] = {
+    attribute<&get_cell, &set_cell>("cell"),
+    attribute<&get_placement, &set_placement>("placement"),
+    kGetSetEnd,
+};
+
+}  // namespace
+
+const ClassSpec kPlacementSpec = class_spec<PlacementClass>(
+    "vondrel._native.Placement",
+    "Placement(x, y, orientation, mirror, bbox)\n--\n\n"
+    "Physical placement of an instance: origin transform and bounding box.\n"
+    "\n"
+    "This is purely geometric. The placed cell's *name* is an intrinsic property\n"
+    "of the instance and lives on [`PlacedInstance::cell`], not here.",
+    nullptr, false, placement_methods, placement_getset,
+    {
+        {Py_tp_new, slot_fn(&new_entry<&placement_new>)},
+        {Py_tp_hash, slot_fn(&PyObject_HashNotImplemented)},
+        {Py_tp_richcompare, slot_fn(&compare_entry<&placement_compare>)},
+        {Py_tp_repr, slot_fn(&unary_entry<&placement_repr>)},
+    });
+
+// The comparison (and with it the absence of a hash) is NetlistInstance's, inherited.
+const ClassSpec kPlacedInstanceSpec = class_spec<PlacedInstanceClass>(
+    "vondrel._native.PlacedInstance",
+    "PlacedInstance(kcl, component, settings=None, array=None, name=..., cell=..., placement=None, *, info=None)\n"
+    "--\n\n"
+    "Instance carrying placement geometry. Subclass of [`NetlistInstance`]: the\n"
+    "connectivity fields (`kcl`, `component`, `settings`, `array`, `name`) live\n"
+    "on the parent layer; the placed `cell` name and `placement` are stored here.",
+    &NetlistInstanceClass::type, false, placed_instance_methods, placed_instance_getset,
+    {
+        {Py_tp_new, slot_fn(&new_entry<&placed_instance_new>)},
+        {Py_tp_repr, slot_fn(&unary_entry<&placed_instance_repr>)},
+    });
+
+}  // namespace vondrel::py

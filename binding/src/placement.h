@@ -1,0 +1,66 @@
+// The placement classes: Placement, PlacedInstance (a NetlistInstance with its placed cell and
+// placement on its own layer) and PlacedNetlist (a Netlist with the extras map on its own
+// layer).
+#pragma once
+
+#include <Python.h>
+
+#include <memory>
+#include <string>
+#include <utility>
+
+#include "instance.h"
+#include "object.h"
+#include "py.h"
+#include "types.h"
+#include "vondrel/instance.h"
+#include "vondrel/placement.h"
+#include "vondrel/wire.h"
+
+namespace vondrel::py {
+
+struct PlacementClass : Class<PlacementClass, Obj<Placement>> {
+  static constexpr const char* kName = "Placement";
+  using Record = Placement;
+  static const Placement& record(PyObject* o) { return value(o); }
+  static Placement from_record(Placement&& r) { return r; }
+};
+
+// PlacedInstance keeps the whole NetlistInstance on the base layer (so the inherited
+// attributes, normalize and comparison serve it unchanged) and its cell and placement on
+// its own.
+struct PlacedInstanceClass : Class<PlacedInstanceClass, SubObj<Obj<NetlistInstance>, PlacedExtra>> {
+  static constexpr const char* kName = "PlacedInstance";
+  using Value = PlacedInstance;
+  using Record = PlacedInstanceWire;
+  static void emplace(Object* o, PlacedInstance&& v) {
+    std::construct_at(&o->value, std::move(v.instance));
+    std::construct_at(&o->own, PlacedExtra{std::move(v.cell), v.placement});
+  }
+  static const NetlistInstance& instance(PyObject* self) { return cast(self)->value; }
+  static PlacedExtra& extra(PyObject* self) { return cast(self)->own; }
+  static PlacedInstanceWire record(PyObject* self) {
+    return PlacedInstanceWire::from_parts(instance(self), extra(self));
+  }
+  static PlacedInstance from_record(PlacedInstanceWire&& r, std::string name) {
+    return PlacedInstance{NetlistInstance{std::move(r.kcl), std::move(r.component), std::move(r.settings),
+                                          std::move(r.info), r.array, std::move(name)},
+                          std::move(r.cell), r.placement};
+  }
+};
+
+// `placement` arguments and setters: a Placement object, its value copied under a shared
+// borrow; anything else (None included) raises TypeError "argument '<param>': '<type>'
+// object cannot be converted to 'Placement'".
+bool arg_placement(PyObject* obj, const char* param, Placement& out);
+
+// Writes `v` as the shortest decimal that reads back to it, in plain positional notation:
+// 1, -0, 2.5, 100000000000000000000, 0.0000001, NaN, inf, -inf.
+void append_plain_double(std::string& out, double v);
+// "Placement(x=1, y=-2.5, orientation=90, mirror=false)"
+void append_placement_repr(std::string& out, const Placement& p);
+
+extern const ClassSpec kPlacementSpec;
+extern const ClassSpec kPlacedInstanceSpec;
+
+}  // namespace vondrel::py
