@@ -93,16 +93,6 @@ bool set_bbox(PyObject* self, PyObject* value) {
   return true;
 }
 
-Ref placement_compare(PyObject* self, PyObject* other, int op) {
-  if (!is_compare_op(op) || !PlacementClass::check(other)) return not_implemented();
-  Shared mine(self);
-  if (!mine) return {};
-  Shared theirs(other);
-  if (!theirs) return {};
-  // IEEE equality field by field: a NaN anywhere makes a placement unequal to itself.
-  return equality_result(placement_of(self) == placement_of(other), op);
-}
-
 Ref placement_repr(PyObject* self) {
   return read_shared(self, [&] {
     std::string out;
@@ -204,7 +194,8 @@ const ClassSpec kPlacementSpec = class_spec<PlacementClass>(
     {
         {Py_tp_new, slot_fn(&new_entry<&placement_new>)},
         {Py_tp_hash, slot_fn(&PyObject_HashNotImplemented)},
-        {Py_tp_richcompare, slot_fn(&compare_entry<&placement_compare>)},
+        // IEEE equality field by field: a NaN anywhere makes a placement unequal to itself.
+        {Py_tp_richcompare, slot_fn(&compare_entry<&equality_compare<PlacementClass>>)},
         {Py_tp_repr, slot_fn(&unary_entry<&placement_repr>)},
     });
 
