@@ -171,6 +171,23 @@ bool arg_i64(PyObject* obj, const char* param, std::int64_t& out) {
   return true;
 }
 
+bool arg_string_list(PyObject* obj, const char* param, std::vector<std::string>& out) {
+  if (is_str(obj)) return argument_error(param, "Can't extract `str` to `Vec`");
+  if (!PySequence_Check(obj)) return argument_error(param, cannot_convert(obj, "Sequence"));
+  out.clear();
+  Py_ssize_t hint = PySequence_Size(obj);
+  if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
+  Ref it = Ref::steal(PyObject_GetIter(obj));
+  if (!it) return false;
+  while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
+    if (!is_str(item.get())) return argument_error(param, cannot_convert(item.get(), "PyString"));
+    std::string_view text;
+    if (!utf8(item.get(), text)) return false;
+    out.emplace_back(text);
+  }
+  return !PyErr_Occurred();
+}
+
 namespace {
 
 // Whether `obj` is a numpy boolean scalar: its type is named bool or bool_ and its module is

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "py.h"
 
@@ -61,6 +62,10 @@ bool arg_string(PyObject* obj, const char* param, std::string& out);
 bool arg_opt_string(PyObject* obj, const char* param, std::optional<std::string>& out);
 // Whatever the interpreter converts to a C long; TypeError re-labelled, OverflowError as is.
 bool arg_i64(PyObject* obj, const char* param, std::int64_t& out);
+// A list of names: any object passing the interpreter's sequence check but a str (TypeError
+// "Can't extract `str` to `Vec`"), iterated, each item a str; other objects give the
+// cannot-be-converted message naming Sequence, a non-str item the one naming PyString.
+bool arg_string_list(PyObject* obj, const char* param, std::vector<std::string>& out);
 // A real bool, or a numpy boolean scalar (a type named `bool` or `bool_` of the module numpy),
 // taken through its __bool__.
 bool arg_bool(PyObject* obj, const char* param, bool& out);

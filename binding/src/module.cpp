@@ -6,6 +6,7 @@
 
 #include "instance.h"
 #include "net.h"
+#include "netlist.h"
 #include "placement.h"
 #include "port.h"
 #include "py.h"
@@ -23,6 +24,7 @@ const ClassSpec* const kClasses[] = {
     &kNetlistInstanceSpec,
     &kNetSpec,
     &kNetIterSpec,
+    &kNetlistSpec,
     &kPlacementSpec,
     &kPlacedInstanceSpec,
 };

@@ -258,6 +258,35 @@ class Reader {
     return read_list(obj, out, [&](PyObject* item, Net& n) { return read(item, n); });
   }
 
+  // Names and groups of names (the normalisation arguments): lists of lists of str.
+  bool read(PyObject* obj, std::vector<std::string>& out) {
+    return read_list(obj, out, [&](PyObject* item, std::string& s) { return read(item, s); });
+  }
+  bool read(PyObject* obj, std::vector<std::vector<std::string>>& out) {
+    return read_list(obj, out, [&](PyObject* item, std::vector<std::string>& g) { return read(item, g); });
+  }
+
+  // A mapping of str keys, looked up by name only; a key the mapping yields twice keeps its
+  // later value.
+  template <class V>
+  bool read(PyObject* obj, std::unordered_map<std::string, V>& out) {
+    RecursionGuard guard(kWhere);
+    if (!guard) return fail_py();
+    if (!require_mapping(obj)) return false;
+    out.clear();
+    Py_ssize_t hint = PyObject_Size(obj);
+    if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
+    int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
+      std::string name;
+      V v;
+      if (!read(key, name) || !read(value, v)) return false;
+      out.insert_or_assign(std::move(name), std::move(v));
+      return true;
+    });
+    if (r < 0) return fail_py();
+    return r > 0;
+  }
+
   template <class W>
   bool read(PyObject* obj, OrderedMap<W>& out) {
     if (!require_mapping(obj)) return false;
@@ -735,5 +764,11 @@ VONDREL_PY_CARRIER(JsonValue)
 VONDREL_PY_CARRIER(JsonObject)
 
 #undef VONDREL_PY_CARRIER
+
+// Read only: the normalisation arguments.
+template bool read_py<EquivalentPorts>(PyObject*, EquivalentPorts&, std::string&);
+template bool read_py<PortMapping>(PyObject*, PortMapping&, std::string&);
+// Written only: a netlist as its NetlistWire record (reading builds the wire record).
+template Ref write_py<Netlist>(const Netlist&);
 
 }  // namespace vondrel::py

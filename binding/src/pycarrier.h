@@ -16,12 +16,16 @@ namespace vondrel::py {
 // exception met on the way is rendered "ClassName: message" and cleared).
 // T: NetlistPort, PortRef, PortArrayRef, NetlistArray, NetlistInstanceWire, NetlistWire,
 // BBox, Placement, PlacedInstanceWire, PlacedNetlistWire, Net, NetMember, JsonValue,
-// JsonObject, and NetlistInstance (its instance record, without the name).
+// JsonObject, and NetlistInstance (its instance record, without the name); also
+// EquivalentPorts and PortMapping (the normalisation arguments: str-keyed mappings of
+// lists or mappings of str).
 template <class T>
 bool read_py(PyObject* obj, T& out, std::string& error);
 
 // Writes `value` as new Python objects; a null Ref with the interpreter's exception pending
 // when an object cannot be created.
+// T: the types read above (but EquivalentPorts and PortMapping), and Netlist (its
+// NetlistWire record).
 template <class T>
 Ref write_py(const T& value);
 

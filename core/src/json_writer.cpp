@@ -390,6 +390,7 @@ template void write_json(std::string&, const Net&);
 template void write_json(std::string&, const NetlistInstanceWire&);
 template void write_json(std::string&, const NetlistInstance&);
 template void write_json(std::string&, const NetlistWire&);
+template void write_json(std::string&, const Netlist&);
 template void write_json(std::string&, const BBox&);
 template void write_json(std::string&, const Placement&);
 template void write_json(std::string&, const PlacedInstanceWire&);

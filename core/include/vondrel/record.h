@@ -111,6 +111,18 @@ struct Describe<NetlistWire> {
                                                  field("nets", &W::nets, false), field("ports", &W::ports, false));
 };
 
+// The netlist written straight from the core value (its instances as instance records keyed
+// by name). Reading goes through NetlistWire, whose instances take their names from the keys.
+template <>
+struct Describe<Netlist> {
+  using W = Netlist;
+  static constexpr std::string_view expecting = "struct NetlistWire";
+  static constexpr std::string_view length_text = "";
+  static constexpr bool skip_unknown = false;
+  static constexpr auto fields = std::make_tuple(field("instances", &W::instances, false),
+                                                 field("nets", &W::nets, false), field("ports", &W::ports, false));
+};
+
 template <>
 struct Describe<BBox> {
   static constexpr std::string_view expecting = "struct BBox";
