@@ -20,19 +20,6 @@
 namespace vondrel::py {
 namespace {
 
-// A new list holding to_py(item) for each item, in order.
-template <class T, class ToPy>
-Ref list_of(const std::vector<T>& items, ToPy&& to_py) {
-  Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(items.size())));
-  if (!list) return {};
-  for (std::size_t i = 0; i < items.size(); ++i) {
-    Ref item = to_py(items[i]);
-    if (!item) return {};
-    PyList_SetItem(list.get(), static_cast<Py_ssize_t>(i), item.release());  // steals
-  }
-  return list;
-}
-
 Ref nets_list(const std::vector<Net>& nets) {
   return list_of(nets, [](const Net& n) { return wrap<NetClass>(n); });
 }
@@ -86,17 +73,8 @@ Ref get_ports(PyObject* self) {
 
 Ref instance_names(PyObject* self, const FastArgs& a) {
   if (!no_arguments("Netlist.instance_names()", a)) return {};
-  return read_shared(self, [&]() -> Ref {
-    const auto& instances = netlist_of(self).instances;
-    Ref list = Ref::steal(PyList_New(static_cast<Py_ssize_t>(instances.size())));
-    if (!list) return {};
-    Py_ssize_t i = 0;
-    for (const auto& entry : instances) {
-      Ref name = str(entry.first);
-      if (!name) return {};
-      PyList_SetItem(list.get(), i++, name.release());  // steals
-    }
-    return list;
+  return read_shared(self, [&] {
+    return list_of(netlist_of(self).instances, [](const auto& entry) { return str(entry.first); });
   });
 }
 
@@ -278,16 +256,6 @@ Ref normalize(PyObject* self, const FastArgs& a) {
 // ---------------------------------------------------------------------------------------
 // Comparison and repr.
 
-// Over the netlist layers alone: a placed netlist compares by its connectivity.
-Ref netlist_compare(PyObject* self, PyObject* other, int op) {
-  if (!is_compare_op(op) || !NetlistClass::check(other)) return not_implemented();
-  Shared mine(self);
-  if (!mine) return {};
-  Shared theirs(other);
-  if (!theirs) return {};
-  return equality_result(netlist_of(self) == netlist_of(other), op);
-}
-
 Ref netlist_repr(PyObject* self) {
   return read_shared(self, [&] {
     const Netlist& n = netlist_of(self);
@@ -371,7 +339,8 @@ const ClassSpec kNetlistSpec = class_spec<NetlistClass>(
     {
         {Py_tp_new, slot_fn(&new_entry<&netlist_new>)},
         {Py_tp_hash, slot_fn(&PyObject_HashNotImplemented)},
-        {Py_tp_richcompare, slot_fn(&compare_entry<&netlist_compare>)},
+        // Over the netlist layers alone: a placed netlist compares by its connectivity.
+        {Py_tp_richcompare, slot_fn(&compare_entry<&equality_compare<NetlistClass>>)},
         {Py_tp_repr, slot_fn(&unary_entry<&netlist_repr>)},
     });
 
