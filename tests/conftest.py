@@ -13,3 +13,18 @@ def run_python(code: str, env=None) -> str:
 @pytest.fixture
 def python_run():
     return run_python
+
+
+def siphash13_zero_keys(*feeds: bytes) -> list[int]:
+    """An independent digest: CPython hashes bytes with SipHash-1-3, both keys zero, under PYTHONHASHSEED=0."""
+    code = "import sys\nfor f in sys.argv[1:]: print(hash(bytes.fromhex(f)))"
+    out = subprocess.run(
+        [sys.executable, "-c", code, *[f.hex() for f in feeds]],
+        capture_output=True, text=True, env={"PYTHONHASHSEED": "0"}, check=True,
+    ).stdout.split()
+    return [int(x) for x in out]
+
+
+@pytest.fixture
+def siphash13():
+    return siphash13_zero_keys

