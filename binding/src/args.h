@@ -8,6 +8,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "py.h"
@@ -77,5 +79,25 @@ bool arg_instance(PyObject* obj, PyTypeObject* type, const char* type_label, con
 
 // "'int' object cannot be converted to 'PyString'"
 std::string cannot_convert(PyObject* obj, std::string_view target);
+
+// A dict (or subclass), walked in its order: each key a str, each value converted by
+// `convert(value, param, out)` (one of the conversions above); any other object raises the
+// cannot-be-converted message naming PyDict. A failure leaves `out` partly filled.
+template <class V, class Convert>
+bool arg_dict(PyObject* obj, const char* param, std::unordered_map<std::string, V>& out, Convert&& convert) {
+  if (!arg_instance(obj, &PyDict_Type, "PyDict", param)) return false;
+  out.reserve(static_cast<std::size_t>(PyDict_Size(obj)));
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(obj, &pos, &key, &value)) {
+    // Held while converting: a conversion may run Python code.
+    Ref k = Ref::borrow(key), v = Ref::borrow(value);
+    std::string name;
+    V converted{};
+    if (!arg_string(k.get(), param, name) || !convert(v.get(), param, converted)) return false;
+    out.insert_or_assign(std::move(name), std::move(converted));
+  }
+  return true;
+}
 
 }  // namespace vondrel::py

@@ -27,6 +27,7 @@ const ClassSpec* const kClasses[] = {
     &kNetlistSpec,
     &kPlacementSpec,
     &kPlacedInstanceSpec,
+    &kPlacedNetlistSpec,
 };
 
 PyModuleDef module_def = {

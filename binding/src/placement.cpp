@@ -1,9 +1,14 @@
-// Placement (equality only, unhashable, not subclassable) and PlacedInstance (a subclass of
-// NetlistInstance, not subclassable).
+// Placement (equality only, unhashable, not subclassable), PlacedInstance (a subclass of
+// NetlistInstance) and PlacedNetlist (a subclass of Netlist); neither subclass can be
+// subclassed from Python.
 #include "placement.h"
 
 #include <charconv>
 #include <cmath>
+#include <cstdint>
+#include <optional>
+#include <unordered_map>
+#include <vector>
 #include <string>
 
 #include "args.h"
@@ -150,6 +155,133 @@ Ref placed_instance_repr(PyObject* self) {
 }
 
 // ---------------------------------------------------------------------------------------
+// PlacedNetlist.
+
+ExtrasMap& extras_of(PyObject* self) { return PlacedNetlistClass::extras(self); }
+
+// The two layers moved into one core PlacedNetlist for an operation, and moved back into the
+// object when it ends, whatever the outcome.
+class Layers {
+ public:
+  explicit Layers(PyObject* self)
+      : self_(self), pn_{std::move(netlist_of(self)), std::move(extras_of(self))} {}
+  ~Layers() {
+    netlist_of(self_) = std::move(pn_.netlist);
+    extras_of(self_) = std::move(pn_.extras);
+  }
+  Layers(const Layers&) = delete;
+  Layers& operator=(const Layers&) = delete;
+  PlacedNetlist* operator->() { return &pn_; }
+
+ private:
+  PyObject* self_;
+  PlacedNetlist pn_;
+};
+
+Ref placed_netlist_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static const Signature sig("PlacedNetlist.__new__()", {}, 0);
+  PyObject* unused[1];
+  if (!sig.bind(args, kwargs, unused)) return {};
+  return construct<PlacedNetlistClass>(type, PlacedNetlist{});
+}
+
+Ref from_netlist(PyObject*, const FastArgs& a) {
+  static const Signature sig("PlacedNetlist.from_netlist()", {"netlist", "placements", "cells"}, 1);
+  PyObject* argv[3];
+  if (!sig.bind(a, argv) || !arg_instance(argv[0], NetlistClass::type, "Netlist", "netlist")) return {};
+  std::optional<std::unordered_map<std::string, Placement>> placements;
+  std::optional<std::unordered_map<std::string, std::string>> cells;
+  if (argv[1] && argv[1] != Py_None && !arg_dict(argv[1], "placements", placements.emplace(), arg_placement))
+    return {};
+  if (argv[2] && argv[2] != Py_None && !arg_dict(argv[2], "cells", cells.emplace(), arg_string)) return {};
+  ExtrasMap extras = merge_extras(std::move(placements), std::move(cells));
+  Shared guard(argv[0]);
+  if (!guard) return {};
+  // The netlist layer only: a placed netlist given here leaves its own extras behind.
+  return wrap<PlacedNetlistClass>(PlacedNetlist::make(netlist_of(argv[0]), std::move(extras)));
+}
+
+Ref get_placed_instances(PyObject* self) {
+  return read_shared(self, [&] {
+    static const PlacedExtra kNone{};
+    const ExtrasMap& extras = extras_of(self);
+    return dict_of(netlist_of(self).instances, [&](const auto& entry) {
+      const PlacedExtra* extra = extras.find(entry.first);
+      if (!extra) extra = &kNone;
+      return wrap<PlacedInstanceClass>(PlacedInstance{entry.second, extra->cell, extra->placement});
+    });
+  });
+}
+
+Ref get_placements(PyObject* self) {
+  return read_shared(self, [&] {
+    return dict_of(extras_of(self),
+                   [](const auto& entry) { return wrap<PlacementClass>(entry.second.placement); });
+  });
+}
+
+// Nothing changes before the core call: it checks the dimensions before it stores.
+Ref placed_create_inst(PyObject* self, const FastArgs& a) {
+  static const Signature sig("PlacedNetlist.create_inst()",
+                             {"name", "kcl", "component", "settings", "na", "nb", "cell", "placement"}, 3, {"info"});
+  PyObject* argv[9];
+  if (!sig.bind(a, argv)) return {};
+  Exclusive guard(self);
+  if (!guard) return {};
+  std::string name, kcl, component;
+  std::int64_t na = 1, nb = 1;
+  PlacedExtra extra;
+  JsonValue settings;
+  JsonObject info;
+  if (!arg_string(argv[0], "name", name) || !arg_string(argv[1], "kcl", kcl) ||
+      !arg_string(argv[2], "component", component) || (argv[4] && !arg_i64(argv[4], "na", na)) ||
+      (argv[5] && !arg_i64(argv[5], "nb", nb)) || (argv[6] && !arg_string(argv[6], "cell", extra.cell)) ||
+      (argv[7] && argv[7] != Py_None && !arg_placement(argv[7], "placement", extra.placement)) ||
+      !arg_settings(argv[3], settings) || !arg_info(argv[8], info))
+    return {};
+  Result<PlacedInstance> r = Layers(self)->create_inst_with_info(std::move(name), std::move(kcl), std::move(component),
+                                                                 std::move(settings), na, nb, std::move(info),
+                                                                 std::move(extra));
+  if (!r) return core_error(std::move(r).error());
+  return wrap<PlacedInstanceClass>(std::move(r).value());
+}
+
+// remove_instances and its deprecated alias: `deprecation`, when given, is issued under the
+// exclusive borrow before anything is removed; a warning that raises ends the call.
+Ref placed_remove(PyObject* self, const FastArgs& a, const Signature& sig, const char* deprecation) {
+  PyObject* argv[1];
+  if (!sig.bind(a, argv)) return {};
+  std::vector<std::string> names;
+  if (!arg_string_list(argv[0], "names", names)) return {};
+  Exclusive guard(self);
+  if (!guard) return {};
+  if (deprecation && !warn_deprecated(deprecation)) return {};
+  Status st = Layers(self)->remove_instances(std::move(names));
+  if (!st) return core_error(std::move(st).error());
+  return none();
+}
+
+Ref placed_remove_instances(PyObject* self, const FastArgs& a) {
+  static const Signature sig("PlacedNetlist.remove_instances()", {"names"}, 1);
+  return placed_remove(self, a, sig, nullptr);
+}
+
+Ref placed_flatten_instances(PyObject* self, const FastArgs& a) {
+  static const Signature sig("PlacedNetlist.flatten_instances()", {"names"}, 1);
+  return placed_remove(self, a, sig,
+                       "PlacedNetlist.flatten_instances() is deprecated, use remove_instances() instead "
+                       "(PlacedNetlist.flatten() now inlines an instance's own netlist)");
+}
+
+Ref placed_netlist_repr(PyObject* self) {
+  return read_shared(self, [&] {
+    const Netlist& n = netlist_of(self);
+    return str("PlacedNetlist(instances=" + std::to_string(n.instances.size()) +
+               ", nets=" + std::to_string(n.nets.size()) + ", ports=" + std::to_string(n.ports.size()) + ")");
+  });
+}
+
+// ---------------------------------------------------------------------------------------
 // Tables.
 
 PyMethodDef placement_methods[] = {
@@ -178,6 +310,43 @@ PyMethodDef placed_instance_methods[] = {
 PyGetSetDef placed_instance_getset[] = {
     attribute<&get_cell, &set_cell>("cell"),
     attribute<&get_placement, &set_placement>("placement"),
+    kGetSetEnd,
+};
+
+PyMethodDef placed_netlist_methods[] = {
+    classmethod<&from_netlist>("from_netlist",
+                               "from_netlist($cls, netlist, placements=None, cells=None)\n--\n\n"
+                               "Upgrade a plain [`Netlist`] to a placed one by attaching, per instance\n"
+                               "name, the placed `cell` name and `placement` geometry.\n"
+                               "\n"
+                               "Entries for instances absent from `netlist` are dropped; instances\n"
+                               "without an entry get an empty cell name / default placement on access."),
+    method<&placed_create_inst>(
+        "create_inst",
+        "create_inst($self, name, kcl, component, settings=None, na=1, nb=1, cell=..., placement=None, *, "
+        "info=None)\n--\n\n"
+        "Add an instance with its placed `cell` name and `placement`. Mirrors\n"
+        "[`Netlist::create_inst`] with trailing optional `cell`/`placement`;\n"
+        "keeping the base parameter order makes this a substitutable override."),
+    method<&placed_remove_instances>("remove_instances",
+                                     "remove_instances($self, names)\n--\n\n"
+                                     "Remove the named instances and their physical attributes."),
+    method<&placed_flatten_instances>("flatten_instances",
+                                      "flatten_instances($self, names)\n--\n\n"
+                                      "Deprecated alias for [`PlacedNetlist::remove_instances`]."),
+    // flatten (flatten.cpp) belongs here, between flatten_instances and the pydantic hook.
+    pydantic_row<PlacedNetlistClass>(),
+    to_json_row<PlacedNetlistClass>(),
+    from_json_row<PlacedNetlistClass>(),
+    to_dict_row<PlacedNetlistClass>(),
+    from_dict_row<PlacedNetlistClass>(),
+    kMethodsEnd,
+};
+
+PyGetSetDef placed_netlist_getset[] = {
+    attribute<&get_placed_instances>("instances",
+                                     "Fresh dict of `{name: PlacedInstance}` (base instance + cell + placement)."),
+    attribute<&get_placements>("placements", "Fresh dict of `{name: Placement}` for instances that have one."),
     kGetSetEnd,
 };
 
@@ -211,6 +380,20 @@ const ClassSpec kPlacedInstanceSpec = class_spec<PlacedInstanceClass>(
     {
         {Py_tp_new, slot_fn(&new_entry<&placed_instance_new>)},
         {Py_tp_repr, slot_fn(&unary_entry<&placed_instance_repr>)},
+    });
+
+// The comparison (over the netlist layers alone) and the absence of a hash are Netlist's,
+// inherited.
+const ClassSpec kPlacedNetlistSpec = class_spec<PlacedNetlistClass>(
+    "vondrel._native.PlacedNetlist",
+    "PlacedNetlist()\n--\n\n"
+    "Netlist carrying per-instance placement geometry. Subclass of [`Netlist`]:\n"
+    "instances/nets/ports live on the parent layer, with a parallel `extras` map\n"
+    "(placed cell name + placement) keyed by instance name layered on top.",
+    &NetlistClass::type, false, placed_netlist_methods, placed_netlist_getset,
+    {
+        {Py_tp_new, slot_fn(&new_entry<&placed_netlist_new>)},
+        {Py_tp_repr, slot_fn(&unary_entry<&placed_netlist_repr>)},
     });
 
 }  // namespace vondrel::py

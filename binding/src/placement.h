@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "instance.h"
+#include "netlist.h"
 #include "object.h"
 #include "py.h"
 #include "types.h"
@@ -49,6 +50,25 @@ struct PlacedInstanceClass : Class<PlacedInstanceClass, SubObj<Obj<NetlistInstan
   }
 };
 
+// PlacedNetlist keeps the whole Netlist on the base layer (so every Netlist method it does not
+// redefine works on the connectivity alone) and the extras map on its own.
+struct PlacedNetlistClass : Class<PlacedNetlistClass, SubObj<NetlistClass::Object, ExtrasMap>> {
+  static constexpr const char* kName = "PlacedNetlist";
+  using Value = PlacedNetlist;
+  using Record = PlacedNetlistWire;
+  static void emplace(Object* o, PlacedNetlist&& v) {
+    std::construct_at(&o->value, std::move(v.netlist));
+    std::construct_at(&o->own, std::move(v.extras));
+  }
+  static ExtrasMap& extras(PyObject* self) { return cast(self)->own; }
+  static PlacedNetlistWire record(PyObject* self) {
+    return PlacedNetlistWire::from_parts(netlist_of(self), extras(self));
+  }
+  static PlacedNetlist from_record(PlacedNetlistWire&& r) { return PlacedNetlist::from_wire(std::move(r)); }
+  // A copy of both layers.
+  static PlacedNetlist copy(PyObject* self) { return PlacedNetlist{netlist_of(self), extras(self)}; }
+};
+
 // `placement` arguments and setters: a Placement object, its value copied under a shared
 // borrow; anything else (None included) raises TypeError "argument '<param>': '<type>'
 // object cannot be converted to 'Placement'".
@@ -62,5 +82,6 @@ void append_placement_repr(std::string& out, const Placement& p);
 
 extern const ClassSpec kPlacementSpec;
 extern const ClassSpec kPlacedInstanceSpec;
+extern const ClassSpec kPlacedNetlistSpec;
 
 }  // namespace vondrel::py

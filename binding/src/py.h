@@ -74,6 +74,20 @@ Ref list_of(const Items& items, Make&& make) {
   return list;
 }
 
+// A new dict holding str(key) -> make(entry) for each entry of a map keyed by string, in order.
+template <class Map, class Make>
+Ref dict_of(const Map& map, Make&& make) {
+  Ref dict = Ref::steal(PyDict_New());
+  if (!dict) return {};
+  for (const auto& entry : map) {
+    Ref key = str(entry.first);
+    if (!key) return {};
+    Ref value = make(entry);
+    if (!value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
+  }
+  return dict;
+}
+
 // Sets a Python exception; returns a null Ref (or false) so callers can `return fail(...)`.
 inline Ref raise(PyObject* type, const std::string& message) {
   PyErr_SetString(type, message.c_str());
