@@ -178,14 +178,18 @@ bool arg_string_list(PyObject* obj, const char* param, std::vector<std::string>&
   Py_ssize_t hint = PySequence_Size(obj);
   if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
   Ref it = Ref::steal(PyObject_GetIter(obj));
-  if (!it) return false;
-  while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
-    if (!is_str(item.get())) return argument_error(param, cannot_convert(item.get(), "PyString"));
-    std::string_view text;
-    if (!utf8(item.get(), text)) return false;
-    out.emplace_back(text);
+  if (it) {
+    while (Ref item = Ref::steal(PyIter_Next(it.get()))) {
+      if (!is_str(item.get())) return argument_error(param, cannot_convert(item.get(), "PyString"));
+      std::string_view text;
+      if (!utf8(item.get(), text)) return false;
+      out.emplace_back(text);
+    }
+    if (!PyErr_Occurred()) return true;
   }
-  return !PyErr_Occurred();
+  // A TypeError of the sequence's own iteration is reported against the argument as well.
+  if (PyErr_ExceptionMatches(PyExc_TypeError)) return argument_error(param, take_error_message());
+  return false;
 }
 
 namespace {

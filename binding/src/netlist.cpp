@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "args.h"
+#include "flatten.h"
 #include "helpers.h"
 #include "instance.h"
 #include "net.h"
@@ -282,7 +283,7 @@ PyMethodDef netlist_methods[] = {
     method<&flatten_instances>("flatten_instances",
                                "flatten_instances($self, names)\n--\n\n"
                                "Deprecated alias for [`Netlist::remove_instances`]."),
-    // flatten (flatten.cpp) belongs here, between flatten_instances and detect_opens.
+    method<&netlist_flatten>("flatten", kNetlistFlattenDoc),
     method<&detect_opens>("detect_opens",
                           "detect_opens($self)\n--\n\n"
                           "Detect open (unconnected) elements in this netlist.\n"

@@ -1,0 +1,199 @@
+#include "flatten.h"
+
+#include <string_view>
+#include <utility>
+
+#include "helpers.h"
+#include "netlist.h"
+#include "vondrel/netlist.h"
+#include "vondrel/placement.h"
+
+namespace vondrel::py {
+namespace {
+
+bool argument_error(const char* param, const std::string& message) {
+  return raise_false(PyExc_TypeError, std::string("argument '") + param + "': " + message);
+}
+
+bool str_value(PyObject* obj, const char* param, std::string& out) {
+  if (!is_str(obj)) return argument_error(param, cannot_convert(obj, "PyString"));
+  std::string_view text;
+  if (!utf8(obj, text)) return false;
+  out.assign(text);
+  return true;
+}
+
+bool dict_value(PyObject* obj, const char* param) {
+  if (PyDict_Check(obj)) return true;
+  return argument_error(param, cannot_convert(obj, "PyDict"));
+}
+
+// The entries of a dict of str -> str. No Python code runs while the dict is walked.
+bool read_name_map(PyObject* dict, const char* param, CellNameMap& out) {
+  out.reserve(static_cast<std::size_t>(PyDict_Size(dict)));
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(dict, &pos, &key, &value)) {
+    std::string k, v;
+    if (!str_value(key, param, k) || !str_value(value, param, v)) return false;
+    out.insert_or_assign(std::move(k), std::move(v));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool arg_name_list(PyObject* obj, const char* param, std::optional<std::vector<std::string>>& out) {
+  out.reset();
+  if (!obj || obj == Py_None) return true;
+  return arg_string_list(obj, param, out.emplace());
+}
+
+bool arg_name_map(PyObject* obj, const char* param, CellNameMap& out) {
+  out.clear();
+  if (!obj || obj == Py_None) return true;
+  return dict_value(obj, param) && read_name_map(obj, param, out);
+}
+
+bool arg_name_maps(PyObject* obj, const char* param, SubInstanceCellMaps& out) {
+  out.clear();
+  if (!obj || obj == Py_None) return true;
+  if (!dict_value(obj, param)) return false;
+  out.reserve(static_cast<std::size_t>(PyDict_Size(obj)));
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(obj, &pos, &key, &value)) {
+    std::string cell;
+    if (!str_value(key, param, cell) || !dict_value(value, param)) return false;
+    CellNameMap inner;
+    if (!read_name_map(value, param, inner)) return false;
+    out.insert_or_assign(std::move(cell), std::move(inner));
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+NetlistData data_of(const Netlist& netlist) { return NetlistData{netlist.instances, netlist.nets, netlist.ports, {}}; }
+
+// A copy of a `netlists` value, taken under a shared borrow; false with TypeError for a value
+// of another class, or with the borrow error.
+bool copy_value(PyObject* value, NetlistData& out) {
+  if (!NetlistClass::check(value)) return raise_false(PyExc_TypeError, "netlists values must be Netlist or PlacedNetlist");
+  Shared guard(value);
+  if (!guard) return false;
+  out = data_of(NetlistClass::value(value));
+  return true;
+}
+
+}  // namespace
+
+bool read_netlists(PyObject* obj, NetlistDataMap& out) {
+  out.clear();
+  if (!PyDict_Check(obj))
+    return raise_false(PyExc_TypeError, "netlists must be a dict of {cell name: Netlist | PlacedNetlist}");
+  NetlistDataMap result;
+  result.reserve(static_cast<std::size_t>(PyDict_Size(obj)));
+  Py_ssize_t pos = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(obj, &pos, &key, &value)) {
+    std::string_view cell;
+    if (!is_str(key) || !utf8(key, cell)) {
+      PyErr_Clear();
+      return raise_false(PyExc_TypeError, "netlists keys must be cell names (str)");
+    }
+    NetlistData data;
+    if (!copy_value(value, data)) return false;
+    result.insert_or_assign(std::string(cell), std::move(data));
+  }
+  out = std::move(result);
+  return true;
+}
+
+bool emit_warnings(std::vector<std::string> warnings) {
+  for (const std::string& message : warnings) {
+    if (!warn(PyExc_UserWarning, message)) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------------------
+
+namespace {
+
+// The receiver's copy for the engine and the result's shape: the two ends of the one method.
+struct Ends {
+  const Signature& signature;
+  NetlistData (*input)(PyObject* self);
+  Ref (*output)(NetlistData&& result);
+};
+
+Ref run_flatten(PyObject* self, const FastArgs& a, const Ends& ends) {
+  enum { kNetlists, kCells, kExclude, kInstanceCellMap, kSubMaps, kRecursive, kAllow, kWarn, kSeparator, kCount };
+  PyObject* in[kCount];
+  if (!ends.signature.bind(a, in)) return {};
+  Shared guard(self);
+  if (!guard) return {};
+
+  std::optional<std::vector<std::string>> cells, exclude;
+  CellNameMap instance_cell_map;
+  SubInstanceCellMaps sub_instance_cell_maps;
+  bool recursive = true, allow_unconnected_ports = false, warn_skipped = false;
+  std::string separator = ".";
+  if (!arg_name_list(in[kCells], "cells", cells) || !arg_name_list(in[kExclude], "exclude", exclude) ||
+      !arg_name_map(in[kInstanceCellMap], "instance_cell_map", instance_cell_map) ||
+      !arg_name_maps(in[kSubMaps], "sub_instance_cell_maps", sub_instance_cell_maps) ||
+      (in[kRecursive] && !arg_bool(in[kRecursive], "recursive", recursive)) ||
+      (in[kAllow] && !arg_bool(in[kAllow], "allow_unconnected_ports", allow_unconnected_ports)) ||
+      (in[kWarn] && !arg_bool(in[kWarn], "warn_skipped", warn_skipped)) ||
+      (in[kSeparator] && !arg_string(in[kSeparator], "separator", separator)))
+    return {};
+
+  NetlistDataMap netlists;
+  if (!read_netlists(in[kNetlists], netlists)) return {};
+
+  FlattenOptions options = FlattenOptions::make(std::move(cells), std::move(exclude), recursive,
+                                                allow_unconnected_ports, warn_skipped, std::move(separator));
+  Result<FlattenResult> result =
+      flatten_netlist(ends.input(self), instance_cell_map, netlists, sub_instance_cell_maps, options);
+  if (!result) return core_error(std::move(result).error());
+  // The inputs are not needed while Python code runs in the warnings machinery.
+  NetlistDataMap().swap(netlists);
+  if (!emit_warnings(std::move(result->warnings))) return {};
+  return ends.output(std::move(result->data));
+}
+
+Netlist into_netlist(NetlistData&& data) {
+  return Netlist{std::move(data.instances), std::move(data.nets), std::move(data.ports)};
+}
+
+Signature flatten_signature(const char* fname) {
+  return Signature(fname, {"netlists", "cells"}, 1,
+                   {"exclude", "instance_cell_map", "sub_instance_cell_maps", "recursive", "allow_unconnected_ports",
+                    "warn_skipped", "separator"});
+}
+
+// Netlist.flatten: the receiver's netlist layer in, a plain Netlist out (also for a subclass
+// receiver, and for a PlacedNetlist called through Netlist).
+NetlistData plain_input(PyObject* self) { return data_of(NetlistClass::value(self)); }
+Ref plain_output(NetlistData&& result) { return wrap<NetlistClass>(into_netlist(std::move(result))); }
+
+}  // namespace
+
+Ref netlist_flatten(PyObject* self, const FastArgs& a) {
+  static const Signature sig = flatten_signature("Netlist.flatten()");
+  return run_flatten(self, a, Ends{sig, &plain_input, &plain_output});
+}
+
+#define VONDREL_FLATTEN_SIGNATURE                                                                            \
+  "flatten($self, netlists, cells=None, *, exclude=None, instance_cell_map=None, sub_instance_cell_maps=None, " \
+  "recursive=True, allow_unconnected_ports=False, warn_skipped=False, separator=...)\n--\n\n"
+
+const char kNetlistFlattenDoc[] = VONDREL_FLATTEN_SIGNATURE
+    "Replace instances by the contents of their own cell's netlist.";
+
+#undef VONDREL_FLATTEN_SIGNATURE
+
+}  // namespace vondrel::py

@@ -1,0 +1,446 @@
+"""Netlist.flatten and PlacedNetlist.flatten: arguments, the netlists map, warnings, results."""
+
+import warnings
+from collections import UserDict
+
+import pytest
+
+from vondrel import Net, Netlist, NetlistPort, PortRef
+
+BOX = {"left": 0.0, "bottom": 0.0, "right": 2.0, "top": 1.0}
+NO_NETLIST = 'not flattening instance "{}": no netlist given for its cell "{}"'
+UNKNOWN = ('not flattening instance "{}": its cell name is unknown '
+           "(pass instance_cell_map/sub_instance_cell_maps, or use a PlacedNetlist)")
+
+
+def inv(cls=Netlist):
+    """Cell INV: ports A and Y; A reaches m1.G, Y reaches m1.D and m2.D."""
+    n = cls()
+    n.create_port("A")
+    n.create_port("Y")
+    n.create_inst("m1", "k", "nmos")
+    n.create_inst("m2", "k", "pmos")
+    n.create_net(NetlistPort("A"), PortRef("m1", "G"))
+    n.create_net(NetlistPort("Y"), PortRef("m1", "D"), PortRef("m2", "D"))
+    return n
+
+
+def top(cls=Netlist):
+    """Two inverters in a chain: IN -> x1 -> x2 -> OUT; u0 is of a cell nobody names."""
+    n = cls()
+    for p in ("IN", "OUT"):
+        n.create_port(p)
+    for name in ("x2", "u0", "x1"):
+        n.create_inst(name, "k", "inv")
+    n.create_net(NetlistPort("IN"), PortRef("x1", "A"))
+    n.create_net(PortRef("x1", "Y"), PortRef("x2", "A"))
+    n.create_net(PortRef("x2", "Y"), NetlistPort("OUT"))
+    return n
+
+
+CELLS = {"x1": "INV", "x2": "INV"}
+FLAT_NETS = [
+    Net([NetlistPort("IN"), PortRef("x1.m1", "G")]),
+    Net([NetlistPort("OUT"), PortRef("x2.m1", "D"), PortRef("x2.m2", "D")]),
+    Net([PortRef("x1.m1", "D"), PortRef("x1.m2", "D"), PortRef("x2.m1", "G")]),
+]
+
+
+def recorded(fn, *args, **kwargs):
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        result = fn(*args, **kwargs)
+    return result, [(w.category, str(w.message)) for w in seen]
+
+
+# ---------------------------------------------------------------------------------------
+# The result
+
+
+def test_flatten_inlines_and_sorts():
+    t = top()
+    before = t.to_json()
+    flat = t.flatten({"INV": inv()}, instance_cell_map=CELLS)
+    assert type(flat) is Netlist and flat is not t
+    assert flat.instance_names() == ["u0", "x1.m1", "x1.m2", "x2.m1", "x2.m2"]
+    assert flat.nets == FLAT_NETS
+    assert [p.name for p in flat.ports] == ["IN", "OUT"]
+    assert flat.get_instance("x1.m1").name == "x1.m1" and flat.get_instance("x2.m2").component == "pmos"
+    # The receiver is unchanged and a second call gives an equal object.
+    assert t.to_json() == before
+    assert t.flatten({"INV": inv()}, instance_cell_map=CELLS) == flat
+
+
+def test_empty_netlists_gives_sorted_copy():
+    t = top()
+    t.create_net()  # empty nets stay when nothing is inlined
+    flat = t.flatten({})
+    assert flat.instance_names() == ["u0", "x1", "x2"]
+    assert flat.nets == sorted(t.nets) and len(flat.nets) == 4
+
+
+@pytest.mark.parametrize(
+    "kwargs, names",
+    [
+        ({}, ["u0", "x1.m1", "x1.m2", "x2.m1", "x2.m2"]),
+        ({"cells": None}, ["u0", "x1.m1", "x1.m2", "x2.m1", "x2.m2"]),
+        ({"cells": []}, ["u0", "x1", "x2"]),
+        ({"cells": ("INV", "INV")}, ["u0", "x1.m1", "x1.m2", "x2.m1", "x2.m2"]),
+        ({"cells": ["INV"], "exclude": ["INV"]}, ["u0", "x1", "x2"]),
+        ({"exclude": ["OTHER"]}, ["u0", "x1.m1", "x1.m2", "x2.m1", "x2.m2"]),
+        ({"separator": ""}, ["u0", "x1m1", "x1m2", "x2m1", "x2m2"]),
+        ({"separator": "/"}, ["u0", "x1/m1", "x1/m2", "x2/m1", "x2/m2"]),
+        ({"instance_cell_map": {"x1": "INV"}}, ["u0", "x1.m1", "x1.m2", "x2"]),
+        ({"instance_cell_map": {"x1": "INV", "x2": ""}}, ["u0", "x1.m1", "x1.m2", "x2"]),
+    ],
+)
+def test_options(kwargs, names):
+    kwargs.setdefault("instance_cell_map", CELLS)
+    assert top().flatten({"INV": inv()}, **kwargs).instance_names() == names
+
+
+def hierarchy():
+    """TOP holds a (MID); MID holds b (LEAF); LEAF holds c."""
+    leaf = Netlist()
+    leaf.create_inst("c", "k", "res")
+    mid = Netlist()
+    mid.create_inst("b", "k", "leaf")
+    t = Netlist()
+    t.create_inst("a", "k", "mid")
+    return t, {"MID": mid, "LEAF": leaf}
+
+
+@pytest.mark.parametrize("recursive, names", [(True, ["a.b.c"]), (False, ["a.b"])])
+def test_recursive(recursive, names):
+    t, netlists = hierarchy()
+    flat = t.flatten(netlists, instance_cell_map={"a": "MID"}, sub_instance_cell_maps={"MID": {"b": "LEAF"}},
+                     recursive=recursive)
+    assert flat.instance_names() == names
+
+
+def test_numpy_booleans_are_accepted():
+    np = pytest.importorskip("numpy")
+    t, netlists = hierarchy()
+    flat = t.flatten(netlists, instance_cell_map={"a": "MID"}, sub_instance_cell_maps={"MID": {"b": "LEAF"}},
+                     recursive=np.bool_(False), warn_skipped=np.bool_(False))
+    assert flat.instance_names() == ["a.b"]
+
+
+def test_subclass_receiver_and_values():
+    class Sub(Netlist):
+        pass
+
+    flat = top(Sub).flatten({"INV": inv(Sub)}, instance_cell_map=CELLS)
+    assert type(flat) is Netlist
+    assert flat.nets == FLAT_NETS
+
+
+class Cells(dict):
+    pass
+
+
+def test_dict_subclasses_are_accepted():
+    flat = top().flatten(Cells(INV=inv()), instance_cell_map=Cells(CELLS),
+                         sub_instance_cell_maps=Cells(INV=Cells()))
+    assert flat.nets == FLAT_NETS
+
+
+def test_later_changes_to_arguments_do_not_reach_the_result():
+    cell = inv()
+    netlists = {"INV": cell}
+    flat = top().flatten(netlists, instance_cell_map=CELLS)
+    cell.create_inst("m3", "k", "x")
+    netlists["INV"] = Netlist()
+    assert flat.instance_names() == ["u0", "x1.m1", "x1.m2", "x2.m1", "x2.m2"]
+
+
+def test_later_entry_of_the_same_cell_name_wins():
+    class Name(str):
+        def __hash__(self):
+            return hash("other") + 1
+
+        def __eq__(self, other):
+            return self is other
+
+    empty = Netlist()
+    # Two keys with the same text: the later value is the one the engine sees.
+    flat = top().flatten({"INV": empty, Name("INV"): inv()}, instance_cell_map=CELLS)
+    assert flat.nets == FLAT_NETS
+
+
+# ---------------------------------------------------------------------------------------
+# Arguments
+
+
+@pytest.mark.parametrize(
+    "kwargs, text",
+    [
+        ({"cells": "INV"}, "argument 'cells': Can't extract `str` to `Vec`"),
+        ({"exclude": "INV"}, "argument 'exclude': Can't extract `str` to `Vec`"),
+        ({"cells": {"INV"}}, "argument 'cells': 'set' object cannot be converted to 'Sequence'"),
+        ({"cells": frozenset()}, "argument 'cells': 'frozenset' object cannot be converted to 'Sequence'"),
+        ({"exclude": {"INV": 1}}, "argument 'exclude': 'dict' object cannot be converted to 'Sequence'"),
+        ({"cells": (c for c in "ab")}, "argument 'cells': 'generator' object cannot be converted to 'Sequence'"),
+        ({"cells": ["INV", 1]}, "argument 'cells': 'int' object cannot be converted to 'PyString'"),
+        ({"exclude": b"ab"}, "argument 'exclude': 'int' object cannot be converted to 'PyString'"),
+        ({"instance_cell_map": [("x1", "INV")]},
+         "argument 'instance_cell_map': 'list' object cannot be converted to 'PyDict'"),
+        ({"instance_cell_map": UserDict(CELLS)},
+         "argument 'instance_cell_map': 'UserDict' object cannot be converted to 'PyDict'"),
+        ({"instance_cell_map": {1: "INV"}}, "argument 'instance_cell_map': 'int' object cannot be converted to 'PyString'"),
+        ({"instance_cell_map": {"x1": None}},
+         "argument 'instance_cell_map': 'NoneType' object cannot be converted to 'PyString'"),
+        ({"sub_instance_cell_maps": {"INV": [1]}},
+         "argument 'sub_instance_cell_maps': 'list' object cannot be converted to 'PyDict'"),
+        ({"sub_instance_cell_maps": {2: {}}},
+         "argument 'sub_instance_cell_maps': 'int' object cannot be converted to 'PyString'"),
+        ({"sub_instance_cell_maps": {"INV": {"m1": 3.5}}},
+         "argument 'sub_instance_cell_maps': 'float' object cannot be converted to 'PyString'"),
+        ({"sub_instance_cell_maps": "INV"}, "argument 'sub_instance_cell_maps': 'str' object cannot be converted to 'PyDict'"),
+        ({"recursive": 1}, "argument 'recursive': 'int' object cannot be converted to 'PyBool'"),
+        ({"recursive": None}, "argument 'recursive': 'NoneType' object cannot be converted to 'PyBool'"),
+        ({"allow_unconnected_ports": 0}, "argument 'allow_unconnected_ports': 'int' object cannot be converted to 'PyBool'"),
+        ({"warn_skipped": "yes"}, "argument 'warn_skipped': 'str' object cannot be converted to 'PyBool'"),
+        ({"separator": None}, "argument 'separator': 'NoneType' object cannot be converted to 'PyString'"),
+        ({"separator": b"."}, "argument 'separator': 'bytes' object cannot be converted to 'PyString'"),
+        # Conversion order: the earlier parameter is reported.
+        ({"cells": "x", "exclude": "y"}, "argument 'cells': Can't extract `str` to `Vec`"),
+        ({"separator": None, "recursive": None}, "argument 'recursive': 'NoneType' object cannot be converted to 'PyBool'"),
+        ({"warn_skipped": None, "sub_instance_cell_maps": 1},
+         "argument 'sub_instance_cell_maps': 'int' object cannot be converted to 'PyDict'"),
+    ],
+)
+@pytest.mark.parametrize("cls", [Netlist])
+def test_argument_errors(cls, kwargs, text):
+    with pytest.raises(TypeError) as e:
+        # The netlists argument is bad too: the optional arguments are converted first.
+        cls().flatten(None, **kwargs)
+    assert str(e.value) == text
+
+
+@pytest.mark.parametrize(
+    "args, kwargs, text",
+    [
+        ((), {}, "{}.flatten() missing 1 required positional argument: 'netlists'"),
+        (({}, None, None), {}, "{}.flatten() takes from 1 to 2 positional arguments but 3 were given"),
+        (({},), {"cell": []}, "{}.flatten() got an unexpected keyword argument 'cell'"),
+        (({}, None), {"cells": None}, "{}.flatten() got multiple values for argument 'cells'"),
+    ],
+)
+@pytest.mark.parametrize("cls", [Netlist])
+def test_binding_errors(cls, args, kwargs, text):
+    with pytest.raises(TypeError) as e:
+        cls().flatten(*args, **kwargs)
+    assert str(e.value) == text.format(cls.__name__)
+
+
+def test_all_arguments_by_keyword():
+    flat = top().flatten(netlists={"INV": inv()}, cells=["INV"], exclude=None, instance_cell_map=CELLS,
+                         sub_instance_cell_maps=None, recursive=True, allow_unconnected_ports=False,
+                         warn_skipped=False, separator=".")
+    assert flat.nets == FLAT_NETS
+
+
+def test_unencodable_names_raise_unchanged():
+    with pytest.raises(UnicodeEncodeError):
+        top().flatten({}, cells=["\ud800"])
+    with pytest.raises(UnicodeEncodeError):
+        top().flatten({}, separator="\udfff")
+    with pytest.raises(TypeError, match=r"^netlists keys must be cell names \(str\)$"):
+        top().flatten({"\ud800": Netlist()})
+
+
+def test_failing_sequence_iteration():
+    class Broken:
+        def __len__(self):
+            return 1
+
+        def __getitem__(self, i):
+            raise KeyError(i)
+
+    class Wrong(Broken):
+        def __getitem__(self, i):
+            raise TypeError("bad item")
+
+    with pytest.raises(KeyError):
+        top().flatten({}, cells=Broken())
+    with pytest.raises(TypeError, match="^argument 'exclude': bad item$"):
+        top().flatten({}, exclude=Wrong())
+
+
+class NotADict(UserDict):
+    pass
+
+
+@pytest.mark.parametrize(
+    "netlists, text",
+    [
+        (None, "netlists must be a dict of {cell name: Netlist | PlacedNetlist}"),
+        ([("INV", Netlist())], "netlists must be a dict of {cell name: Netlist | PlacedNetlist}"),
+        (NotADict(INV=Netlist()), "netlists must be a dict of {cell name: Netlist | PlacedNetlist}"),
+        ({1: Netlist()}, "netlists keys must be cell names (str)"),
+        ({1: "not a netlist"}, "netlists keys must be cell names (str)"),
+        ({"INV": Netlist(), b"X": 5}, "netlists keys must be cell names (str)"),
+        ({"INV": inv().to_dict()}, "netlists values must be Netlist or PlacedNetlist"),
+        ({"INV": Netlist(), "X": None}, "netlists values must be Netlist or PlacedNetlist"),
+    ],
+)
+def test_netlists_errors(netlists, text):
+    with pytest.raises(TypeError) as e:
+        top().flatten(netlists, instance_cell_map=CELLS)
+    assert str(e.value) == text
+
+
+def test_docstrings():
+    sig = ("flatten($self, netlists, cells=None, *, exclude=None, instance_cell_map=None, "
+           "sub_instance_cell_maps=None, recursive=True, allow_unconnected_ports=False, warn_skipped=False, "
+           "separator=...)\n--\n\n")
+    assert Netlist.flatten.__doc__ == "Replace instances by the contents of their own cell's netlist."
+    assert Netlist.flatten.__text_signature__ == sig.split("\n")[0][len("flatten"):]
+
+
+# ---------------------------------------------------------------------------------------
+# Warnings and engine errors
+
+
+def test_skip_warnings_in_engine_order():
+    t = top()
+    t.create_inst("x0", "k", "inv")
+    flat, seen = recorded(t.flatten, {}, instance_cell_map={"x0": "INV", **CELLS}, warn_skipped=True)
+    assert flat.instance_names() == ["u0", "x0", "x1", "x2"]
+    # Instance order of the receiver (x2, u0, x1, x0), not the sorted order of the result.
+    assert seen == [(UserWarning, NO_NETLIST.format("x2", "INV")), (UserWarning, UNKNOWN.format("u0")),
+                    (UserWarning, NO_NETLIST.format("x1", "INV")), (UserWarning, NO_NETLIST.format("x0", "INV"))]
+
+
+def test_no_warnings_unless_asked_or_when_passed_over_silently():
+    assert recorded(top().flatten, {}, instance_cell_map=CELLS)[1] == []
+    _, seen = recorded(top().flatten, {}, instance_cell_map=CELLS, warn_skipped=True, exclude=["INV"])
+    assert seen == [(UserWarning, UNKNOWN.format("u0"))]
+
+
+def test_each_instance_warned_once_across_passes():
+    t, netlists = hierarchy()
+    t.create_inst("z", "k", "unknown")
+    _, seen = recorded(t.flatten, netlists, instance_cell_map={"a": "MID"}, warn_skipped=True)
+    # Pass 1 warns about z; pass 2 about a.b (cell unknown); pass 2 does not repeat z.
+    assert seen == [(UserWarning, UNKNOWN.format("z")), (UserWarning, UNKNOWN.format("a.b"))]
+
+
+def test_warning_as_error_ends_the_call():
+    t = top()
+    before = t.to_json()
+    with warnings.catch_warnings():
+        warnings.simplefilter("error")
+        with pytest.raises(UserWarning) as e:
+            t.flatten({}, instance_cell_map=CELLS, warn_skipped=True)
+    assert str(e.value) == NO_NETLIST.format("x2", "INV")
+    assert t.to_json() == before
+
+
+def test_warning_hook_sees_receiver_borrowed():
+    t = top()
+    calls = []
+
+    def hook(message, category, filename, lineno, file=None, line=None):
+        calls.append(len(t.ports))  # reading is allowed
+        if len(calls) == 2:
+            t.create_port("Z")  # changing is not: the receiver is still borrowed
+
+    with warnings.catch_warnings():
+        warnings.simplefilter("always")
+        warnings.showwarning = hook
+        with pytest.raises(RuntimeError, match="^Already borrowed$"):
+            t.flatten({}, instance_cell_map=CELLS, warn_skipped=True)
+    assert calls == [2, 2]
+    assert [p.name for p in t.ports] == ["IN", "OUT"]
+    t.create_port("Z")  # released afterwards
+
+
+def clashing():
+    t = top()
+    t.create_inst("x1.m1", "k", "kept")
+    return t
+
+
+@pytest.mark.parametrize(
+    "receiver, kwargs, text",
+    [
+        (clashing, {}, 'flatten: inlining instance "x1" would create instance "x1.m1", which already exists'),
+        (top, {"netlists": {"INV": Netlist.from_dict({"instances": {"m": {"kcl": "k", "component": "c"}}})}},
+         'flatten: instance "x1" is connected on port "A", but that port is not part of any net inside cell '
+         '"INV" \u2014 inlining would drop the connection. Pass allow_unconnected_ports=True to inline anyway.'),
+    ],
+)
+def test_engine_errors_issue_no_warnings(receiver, kwargs, text):
+    kwargs.setdefault("netlists", {"INV": inv()})
+    t = receiver()
+    before = t.to_json()
+    with warnings.catch_warnings(record=True) as seen:
+        warnings.simplefilter("always")
+        with pytest.raises(ValueError) as e:
+            t.flatten(instance_cell_map=CELLS, warn_skipped=True, **kwargs)  # u0 is due a warning
+    assert str(e.value) == text and seen == []
+    assert t.to_json() == before
+
+
+def test_allow_unconnected_ports():
+    empty_inside = Netlist.from_dict({"instances": {"m": {"kcl": "k", "component": "c"}}})
+    flat = top().flatten({"INV": empty_inside}, instance_cell_map=CELLS, allow_unconnected_ports=True)
+    assert flat.instance_names() == ["u0", "x1.m", "x2.m"]
+    assert flat.nets == [Net([NetlistPort("IN")]), Net([NetlistPort("OUT")])]
+
+
+def test_cell_containing_itself_hits_the_pass_limit():
+    loop = Netlist()
+    loop.create_inst("i", "k", "loop")
+    with pytest.raises(ValueError, match="^flatten: still inlining after 1000 passes"):
+        loop.flatten({"LOOP": loop}, instance_cell_map={"i": "LOOP"}, sub_instance_cell_maps={"LOOP": {"i": "LOOP"}})
+
+
+# ---------------------------------------------------------------------------------------
+# Memory
+
+
+def leak_cases():
+    t, cell = top(), inv()
+
+    def quiet(fn, *args, **kwargs):
+        def run():
+            with warnings.catch_warnings():
+                warnings.simplefilter("ignore")
+                try:
+                    fn(*args, **kwargs)
+                except (TypeError, ValueError, UserWarning):
+                    pass
+        return run
+
+    def as_error(fn, *args, **kwargs):
+        def run():
+            with warnings.catch_warnings():
+                warnings.simplefilter("error")
+                try:
+                    fn(*args, **kwargs)
+                except UserWarning:
+                    pass
+        return run
+
+    return {
+        "plain": quiet(t.flatten, {"INV": cell, "X": cell}, instance_cell_map=CELLS, cells=("INV",)),
+        "warnings": quiet(t.flatten, {}, instance_cell_map=CELLS, warn_skipped=True, exclude=["Y"]),
+        "warning raises": as_error(t.flatten, {}, warn_skipped=True),
+        "engine error": quiet(clashing().flatten, {"INV": cell}, instance_cell_map=CELLS, warn_skipped=True),
+        "argument error": quiet(t.flatten, {}, cells=["a", 1]),
+        "map error": quiet(t.flatten, {}, sub_instance_cell_maps={"a": {"b": "c"}, "d": {"e": 5}}),
+        "netlists error": quiet(t.flatten, {"INV": cell, "X": 5}),
+    }
+
+
+LEAK_CASES = leak_cases()
+
+
+@pytest.mark.parametrize("name", list(LEAK_CASES))
+def test_no_growth(name):
+    from test_leaks import check_flat
+
+    check_flat(LEAK_CASES[name], 5_000, warm_up=100)
