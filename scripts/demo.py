@@ -1,6 +1,7 @@
-"""A short tour of vondrel's port classes: build, compare, print and round-trip."""
+"""A short tour of vondrel: port classes (build, compare, print, round-trip), then a netlist
+(build, connect, to_json, normalize)."""
 
-from vondrel import NetlistPort, PortArrayRef, PortRef
+from vondrel import Netlist, NetlistPort, PortArrayRef, PortRef
 
 pin = NetlistPort("clk")
 ref = PortRef("u1", "o1")
@@ -18,3 +19,23 @@ print("to_dict:", d, "->", PortArrayRef.from_dict(d))
 if hasattr(arr, "to_json"):
     text = arr.to_json()
     print("to_json:", text, "->", PortArrayRef.from_json(text))
+
+# A netlist: two inverters in a chain between the cell's ports.
+chain = Netlist()
+for name in ("u2", "u1"):
+    chain.create_inst(name, "lib", "INV", {"w": 1.0, "l": 0.15})
+for port in ("in", "out"):
+    chain.create_port(port)
+chain.create_net(NetlistPort("in"), PortRef("u1", "A"))
+chain.create_net(PortRef("u1", "Y"), PortRef("u2", "A2"))  # A2: the second input pin of INV
+chain.create_net(PortRef("u2", "Y"), NetlistPort("out"))
+print("\n", chain, sep="")
+print("to_json:", chain.to_json())
+print("opens:", chain.detect_opens())
+
+# normalize: whole-number floats become integers, everything sorted; with the cell's name and
+# its equivalent ports, A2 collapses onto A.
+canon = chain.normalize("CHAIN", {"INV": [["A", "A2"]]})
+print("normalized:", canon.to_json())
+print("same as read back:", Netlist.from_json(canon.to_json()) == canon)
+print("missing against the original:", chain.find_net_difference(canon)["missing"])
