@@ -5,7 +5,7 @@ from collections import UserDict
 
 import pytest
 
-from vondrel import Net, Netlist, NetlistPort, PortRef
+from vondrel import Net, Netlist, NetlistPort, PlacedNetlist, Placement, PortRef
 
 BOX = {"left": 0.0, "bottom": 0.0, "right": 2.0, "top": 1.0}
 NO_NETLIST = 'not flattening instance "{}": no netlist given for its cell "{}"'
@@ -210,7 +210,7 @@ def test_later_entry_of_the_same_cell_name_wins():
          "argument 'sub_instance_cell_maps': 'int' object cannot be converted to 'PyDict'"),
     ],
 )
-@pytest.mark.parametrize("cls", [Netlist])
+@pytest.mark.parametrize("cls", [Netlist, PlacedNetlist])
 def test_argument_errors(cls, kwargs, text):
     with pytest.raises(TypeError) as e:
         # The netlists argument is bad too: the optional arguments are converted first.
@@ -227,7 +227,7 @@ def test_argument_errors(cls, kwargs, text):
         (({}, None), {"cells": None}, "{}.flatten() got multiple values for argument 'cells'"),
     ],
 )
-@pytest.mark.parametrize("cls", [Netlist])
+@pytest.mark.parametrize("cls", [Netlist, PlacedNetlist])
 def test_binding_errors(cls, args, kwargs, text):
     with pytest.raises(TypeError) as e:
         cls().flatten(*args, **kwargs)
@@ -296,7 +296,14 @@ def test_docstrings():
            "sub_instance_cell_maps=None, recursive=True, allow_unconnected_ports=False, warn_skipped=False, "
            "separator=...)\n--\n\n")
     assert Netlist.flatten.__doc__ == "Replace instances by the contents of their own cell's netlist."
+    assert PlacedNetlist.flatten.__doc__ == (
+        "Replace instances by the contents of their own cell's netlist, composing\n"
+        "each inlined instance's placement with the placement of the instance it\n"
+        "came from (so the geometry stays in this cell's coordinates).\n\n"
+        "Same arguments as [`Netlist::flatten`]; `instance_cell_map`/`sub_instance_cell_maps` are\n"
+        "optional here because `PlacedInstance.cell` already names the cell.")
     assert Netlist.flatten.__text_signature__ == sig.split("\n")[0][len("flatten"):]
+    assert PlacedNetlist.flatten.__text_signature__ == Netlist.flatten.__text_signature__
 
 
 # ---------------------------------------------------------------------------------------
@@ -399,11 +406,102 @@ def test_cell_containing_itself_hits_the_pass_limit():
 
 
 # ---------------------------------------------------------------------------------------
+# Placed netlists
+
+
+def placement(x, y, orientation=0.0, mirror=False, bbox=None):
+    return Placement(x, y, orientation, mirror, dict(bbox or BOX))
+
+
+def placed_top():
+    """top() with the cells and placements of x1 and x2 on the placed layer."""
+    t = PlacedNetlist.from_netlist(top(), placements={"x1": placement(10.0, 0.0, 90.0), "x2": placement(0.0, 5.0)},
+                                   cells={"x1": "INV", "x2": "INV"})
+    return t
+
+
+def placed_inv():
+    return PlacedNetlist.from_netlist(inv(), placements={"m1": placement(1.0, 0.0, 30.0)},
+                                      cells={"m1": "NMOS"})
+
+
+def test_placed_flatten_composes_placements():
+    t = placed_top()
+    before = (t.to_json(), t.placements)
+    flat = t.flatten({"INV": placed_inv()})
+    assert type(flat) is PlacedNetlist
+    assert flat.instance_names() == ["u0", "x1.m1", "x1.m2", "x2.m1", "x2.m2"]
+    assert flat.nets == FLAT_NETS
+    assert flat.placements == {
+        # (1, 0) turned by 90 degrees about (10, 0); the box (0, 0)-(2, 1) likewise.
+        "x1.m1": placement(10.0, 1.0, 120.0, bbox={"left": 9.0, "bottom": 0.0, "right": 10.0, "top": 2.0}),
+        "x1.m2": placement(10.0, 0.0, 90.0, bbox={"left": 10.0, "bottom": 0.0, "right": 10.0, "top": 0.0}),
+        "x2.m1": placement(1.0, 5.0, 30.0, bbox={"left": 0.0, "bottom": 5.0, "right": 2.0, "top": 6.0}),
+        "x2.m2": placement(0.0, 5.0, 0.0, bbox={"left": 0.0, "bottom": 5.0, "right": 0.0, "top": 5.0}),
+    }
+    cells = {name: inst.cell for name, inst in flat.instances.items()}
+    assert cells == {"u0": "", "x1.m1": "NMOS", "x1.m2": "", "x2.m1": "NMOS", "x2.m2": ""}
+    assert (t.to_json(), t.placements) == before
+
+
+def nmos():
+    n = Netlist()
+    n.create_port("G")
+    n.create_port("D")
+    n.create_inst("ch", "k", "channel")
+    n.create_net(NetlistPort("G"), PortRef("ch", "g"))
+    n.create_net(NetlistPort("D"), PortRef("ch", "d"))
+    return n
+
+
+def test_plain_flatten_uses_placed_values_and_drops_placements():
+    flat = top().flatten({"INV": placed_inv(), "NMOS": nmos()}, instance_cell_map=CELLS)
+    assert type(flat) is Netlist
+    # The placed value's cell for m1 lets the run go one level deeper.
+    assert flat.instance_names() == ["u0", "x1.m1.ch", "x1.m2", "x2.m1.ch", "x2.m2"]
+    assert flat.to_dict() == top().flatten({"INV": inv(), "NMOS": nmos()}, instance_cell_map=CELLS,
+                                           sub_instance_cell_maps={"INV": {"m1": "NMOS"}}).to_dict()
+
+
+def test_netlist_flatten_on_placed_receiver_sees_only_the_netlist_layer():
+    t = placed_top()
+    # The cells on the placed layer are not consulted: nothing is known, nothing inlined.
+    flat = Netlist.flatten(t, {"INV": inv()})
+    assert type(flat) is Netlist and flat.instance_names() == ["u0", "x1", "x2"]
+    flat = Netlist.flatten(t, {"INV": inv()}, instance_cell_map=CELLS)
+    assert type(flat) is Netlist and flat.nets == FLAT_NETS
+    assert PlacedNetlist.flatten(t, {"INV": inv()}) == flat
+
+
+def test_placed_flatten_instance_cell_map_wins_over_extras():
+    flat = placed_top().flatten({"INV": inv()}, instance_cell_map={"x1": ""})
+    assert flat.instance_names() == ["u0", "x1", "x2.m1", "x2.m2"]
+    # Kept instances keep their extras; inlined children of an unplaced cell still get one.
+    assert list(flat.placements) == ["x1", "x2.m1", "x2.m2"]
+    assert flat.placements["x1"] == placement(10.0, 0.0, 90.0)
+
+
+def test_placed_flatten_with_nothing_to_inline_sorts_extras():
+    t = PlacedNetlist()
+    for name in ("b", "a"):
+        t.create_inst(name, "k", "c", cell="X", placement=placement(1.0, 2.0))
+    flat = t.flatten({})
+    assert flat.instance_names() == ["a", "b"] and list(flat.placements) == ["a", "b"]
+
+
+def test_receiver_class_is_checked():
+    with pytest.raises(TypeError):
+        Netlist.flatten(Net([]), {})
+    with pytest.raises(TypeError):
+        PlacedNetlist.flatten(Netlist(), {})
+
+
+# ---------------------------------------------------------------------------------------
 # Memory
 
 
 def leak_cases():
-    t, cell = top(), inv()
+    t, p, cell, placed_cell = top(), placed_top(), inv(), placed_inv()
 
     def quiet(fn, *args, **kwargs):
         def run():
@@ -426,9 +524,10 @@ def leak_cases():
         return run
 
     return {
-        "plain": quiet(t.flatten, {"INV": cell, "X": cell}, instance_cell_map=CELLS, cells=("INV",)),
+        "plain": quiet(t.flatten, {"INV": cell, "X": placed_cell}, instance_cell_map=CELLS, cells=("INV",)),
+        "placed": quiet(p.flatten, {"INV": placed_cell}, sub_instance_cell_maps={"INV": {"m1": "X"}}),
         "warnings": quiet(t.flatten, {}, instance_cell_map=CELLS, warn_skipped=True, exclude=["Y"]),
-        "warning raises": as_error(t.flatten, {}, warn_skipped=True),
+        "warning raises": as_error(p.flatten, {}, warn_skipped=True),
         "engine error": quiet(clashing().flatten, {"INV": cell}, instance_cell_map=CELLS, warn_skipped=True),
         "argument error": quiet(t.flatten, {}, cells=["a", 1]),
         "map error": quiet(t.flatten, {}, sub_instance_cell_maps={"a": {"b": "c"}, "d": {"e": 5}}),

@@ -81,10 +81,11 @@ bool arg_instance(PyObject* obj, PyTypeObject* type, const char* type_label, con
 std::string cannot_convert(PyObject* obj, std::string_view target);
 
 // A dict (or subclass), walked in its order: each key a str, each value converted by
-// `convert(value, param, out)` (one of the conversions above); any other object raises the
-// cannot-be-converted message naming PyDict. A failure leaves `out` partly filled.
-template <class V, class Convert>
-bool arg_dict(PyObject* obj, const char* param, std::unordered_map<std::string, V>& out, Convert&& convert) {
+// `convert(value, param, out)` (one of the conversions above) into a string-keyed map; any
+// other object raises the cannot-be-converted message naming PyDict. A failure leaves `out`
+// partly filled.
+template <class Map, class Convert>
+bool arg_dict(PyObject* obj, const char* param, Map& out, Convert&& convert) {
   if (!arg_instance(obj, &PyDict_Type, "PyDict", param)) return false;
   out.reserve(static_cast<std::size_t>(PyDict_Size(obj)));
   Py_ssize_t pos = 0;
@@ -93,7 +94,7 @@ bool arg_dict(PyObject* obj, const char* param, std::unordered_map<std::string, 
     // Held while converting: a conversion may run Python code.
     Ref k = Ref::borrow(key), v = Ref::borrow(value);
     std::string name;
-    V converted{};
+    typename Map::mapped_type converted{};
     if (!arg_string(k.get(), param, name) || !convert(v.get(), param, converted)) return false;
     out.insert_or_assign(std::move(name), std::move(converted));
   }

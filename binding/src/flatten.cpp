@@ -5,43 +5,11 @@
 
 #include "helpers.h"
 #include "netlist.h"
+#include "placement.h"
 #include "vondrel/netlist.h"
 #include "vondrel/placement.h"
 
 namespace vondrel::py {
-namespace {
-
-bool argument_error(const char* param, const std::string& message) {
-  return raise_false(PyExc_TypeError, std::string("argument '") + param + "': " + message);
-}
-
-bool str_value(PyObject* obj, const char* param, std::string& out) {
-  if (!is_str(obj)) return argument_error(param, cannot_convert(obj, "PyString"));
-  std::string_view text;
-  if (!utf8(obj, text)) return false;
-  out.assign(text);
-  return true;
-}
-
-bool dict_value(PyObject* obj, const char* param) {
-  if (PyDict_Check(obj)) return true;
-  return argument_error(param, cannot_convert(obj, "PyDict"));
-}
-
-// The entries of a dict of str -> str. No Python code runs while the dict is walked.
-bool read_name_map(PyObject* dict, const char* param, CellNameMap& out) {
-  out.reserve(static_cast<std::size_t>(PyDict_Size(dict)));
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;
-  while (PyDict_Next(dict, &pos, &key, &value)) {
-    std::string k, v;
-    if (!str_value(key, param, k) || !str_value(value, param, v)) return false;
-    out.insert_or_assign(std::move(k), std::move(v));
-  }
-  return true;
-}
-
-}  // namespace
 
 bool arg_name_list(PyObject* obj, const char* param, std::optional<std::vector<std::string>>& out) {
   out.reset();
@@ -52,24 +20,15 @@ bool arg_name_list(PyObject* obj, const char* param, std::optional<std::vector<s
 bool arg_name_map(PyObject* obj, const char* param, CellNameMap& out) {
   out.clear();
   if (!obj || obj == Py_None) return true;
-  return dict_value(obj, param) && read_name_map(obj, param, out);
+  return arg_dict(obj, param, out, arg_string);
 }
 
 bool arg_name_maps(PyObject* obj, const char* param, SubInstanceCellMaps& out) {
   out.clear();
   if (!obj || obj == Py_None) return true;
-  if (!dict_value(obj, param)) return false;
-  out.reserve(static_cast<std::size_t>(PyDict_Size(obj)));
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;
-  while (PyDict_Next(obj, &pos, &key, &value)) {
-    std::string cell;
-    if (!str_value(key, param, cell) || !dict_value(value, param)) return false;
-    CellNameMap inner;
-    if (!read_name_map(value, param, inner)) return false;
-    out.insert_or_assign(std::move(cell), std::move(inner));
-  }
-  return true;
+  return arg_dict(obj, param, out, [](PyObject* value, const char* p, CellNameMap& inner) {
+    return arg_dict(value, p, inner, arg_string);
+  });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -81,10 +40,13 @@ NetlistData data_of(const Netlist& netlist) { return NetlistData{netlist.instanc
 // A copy of a `netlists` value, taken under a shared borrow; false with TypeError for a value
 // of another class, or with the borrow error.
 bool copy_value(PyObject* value, NetlistData& out) {
-  if (!NetlistClass::check(value)) return raise_false(PyExc_TypeError, "netlists values must be Netlist or PlacedNetlist");
+  bool placed = PlacedNetlistClass::check(value);
+  if (!placed && !NetlistClass::check(value))
+    return raise_false(PyExc_TypeError, "netlists values must be Netlist or PlacedNetlist");
   Shared guard(value);
   if (!guard) return false;
-  out = data_of(NetlistClass::value(value));
+  out = data_of(netlist_of(value));
+  if (placed) out.extras = PlacedNetlistClass::extras(value);
   return true;
 }
 
@@ -177,8 +139,19 @@ Signature flatten_signature(const char* fname) {
 
 // Netlist.flatten: the receiver's netlist layer in, a plain Netlist out (also for a subclass
 // receiver, and for a PlacedNetlist called through Netlist).
-NetlistData plain_input(PyObject* self) { return data_of(NetlistClass::value(self)); }
+NetlistData plain_input(PyObject* self) { return data_of(netlist_of(self)); }
 Ref plain_output(NetlistData&& result) { return wrap<NetlistClass>(into_netlist(std::move(result))); }
+
+// PlacedNetlist.flatten: the extras go in and come back composed.
+NetlistData placed_input(PyObject* self) {
+  NetlistData data = data_of(netlist_of(self));
+  data.extras = PlacedNetlistClass::extras(self);
+  return data;
+}
+Ref placed_output(NetlistData&& result) {
+  ExtrasMap extras = std::move(result.extras);
+  return wrap<PlacedNetlistClass>(PlacedNetlist::make(into_netlist(std::move(result)), std::move(extras)));
+}
 
 }  // namespace
 
@@ -187,12 +160,25 @@ Ref netlist_flatten(PyObject* self, const FastArgs& a) {
   return run_flatten(self, a, Ends{sig, &plain_input, &plain_output});
 }
 
+Ref placed_netlist_flatten(PyObject* self, const FastArgs& a) {
+  static const Signature sig = flatten_signature("PlacedNetlist.flatten()");
+  return run_flatten(self, a, Ends{sig, &placed_input, &placed_output});
+}
+
 #define VONDREL_FLATTEN_SIGNATURE                                                                            \
   "flatten($self, netlists, cells=None, *, exclude=None, instance_cell_map=None, sub_instance_cell_maps=None, " \
   "recursive=True, allow_unconnected_ports=False, warn_skipped=False, separator=...)\n--\n\n"
 
 const char kNetlistFlattenDoc[] = VONDREL_FLATTEN_SIGNATURE
     "Replace instances by the contents of their own cell's netlist.";
+
+const char kPlacedNetlistFlattenDoc[] = VONDREL_FLATTEN_SIGNATURE
+    "Replace instances by the contents of their own cell's netlist, composing\n"
+    "each inlined instance's placement with the placement of the instance it\n"
+    "came from (so the geometry stays in this cell's coordinates).\n"
+    "\n"
+    "Same arguments as [`Netlist::flatten`]; `instance_cell_map`/`sub_instance_cell_maps` are\n"
+    "optional here because `PlacedInstance.cell` already names the cell.";
 
 #undef VONDREL_FLATTEN_SIGNATURE
 

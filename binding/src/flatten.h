@@ -36,6 +36,8 @@ bool arg_name_maps(PyObject* obj, const char* param, SubInstanceCellMaps& out);
 
 // The methods, for the two classes' tables.
 Ref netlist_flatten(PyObject* self, const FastArgs& a);
+Ref placed_netlist_flatten(PyObject* self, const FastArgs& a);
 extern const char kNetlistFlattenDoc[];
+extern const char kPlacedNetlistFlattenDoc[];
 
 }  // namespace vondrel::py

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "args.h"
+#include "flatten.h"
 #include "helpers.h"
 #include "pycarrier.h"
 #include "quartet.h"
@@ -334,7 +335,7 @@ PyMethodDef placed_netlist_methods[] = {
     method<&placed_flatten_instances>("flatten_instances",
                                       "flatten_instances($self, names)\n--\n\n"
                                       "Deprecated alias for [`PlacedNetlist::remove_instances`]."),
-    // flatten (flatten.cpp) belongs here, between flatten_instances and the pydantic hook.
+    method<&placed_netlist_flatten>("flatten", kPlacedNetlistFlattenDoc),
     pydantic_row<PlacedNetlistClass>(),
     to_json_row<PlacedNetlistClass>(),
     from_json_row<PlacedNetlistClass>(),
