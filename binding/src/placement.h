@@ -40,9 +40,8 @@ struct PlacedInstanceClass : Class<PlacedInstanceClass, SubObj<Obj<NetlistInstan
   }
   static const NetlistInstance& instance(PyObject* self) { return cast(self)->value; }
   static PlacedExtra& extra(PyObject* self) { return cast(self)->own; }
-  static PlacedInstanceWire record(PyObject* self) {
-    return PlacedInstanceWire::from_parts(instance(self), extra(self));
-  }
+  // Written straight from the two layers.
+  static PlacedInstanceView record(PyObject* self) { return PlacedInstanceView{&instance(self), &extra(self)}; }
   static PlacedInstance from_record(PlacedInstanceWire&& r, std::string name) {
     return PlacedInstance{NetlistInstance{std::move(r.kcl), std::move(r.component), std::move(r.settings),
                                           std::move(r.info), r.array, std::move(name)},
@@ -61,9 +60,8 @@ struct PlacedNetlistClass : Class<PlacedNetlistClass, SubObj<NetlistClass::Objec
     std::construct_at(&o->own, std::move(v.extras));
   }
   static ExtrasMap& extras(PyObject* self) { return cast(self)->own; }
-  static PlacedNetlistWire record(PyObject* self) {
-    return PlacedNetlistWire::from_parts(netlist_of(self), extras(self));
-  }
+  // Written straight from the two layers.
+  static PlacedNetlistView record(PyObject* self) { return PlacedNetlistView::of(netlist_of(self), extras(self)); }
   static PlacedNetlist from_record(PlacedNetlistWire&& r) { return PlacedNetlist::from_wire(std::move(r)); }
   // A copy of both layers.
   static PlacedNetlist copy(PyObject* self) { return PlacedNetlist{netlist_of(self), extras(self)}; }

@@ -125,6 +125,22 @@ bool pending_error_is(PyObject* type);
 // Turns a C++ exception escaping a binding entry point into a Python exception.
 void set_error_from_exception() noexcept;
 
+// Pauses the cyclic garbage collector while a large tree of new dicts and lists is built:
+// the objects cannot form cycles, yet every few hundred allocations would otherwise trigger
+// a collection that walks all of them. The collector's previous state is restored.
+class GcPause {
+ public:
+  GcPause() : was_enabled_(PyGC_Disable() == 1) {}
+  ~GcPause() {
+    if (was_enabled_) PyGC_Enable();
+  }
+  GcPause(const GcPause&) = delete;
+  GcPause& operator=(const GcPause&) = delete;
+
+ private:
+  bool was_enabled_;
+};
+
 // Recursion guard over the interpreter's own depth limit (RecursionError on overflow).
 class RecursionGuard {
  public:

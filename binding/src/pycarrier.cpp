@@ -636,6 +636,7 @@ Ref write(const JsonValue& v);
 Ref write(const JsonObject& o);
 Ref write(const NetMember& m);
 Ref write(const Net& n);
+Ref write(const PlacedInstancesView& map);
 
 template <class R>
   requires record::is_record_v<R>
@@ -670,6 +671,18 @@ Ref write(const OrderedMap<W>& map) {
     if (!value) return {};
     if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
   }
+  return dict;
+}
+
+Ref write(const PlacedInstancesView& map) {
+  Ref dict = Ref::steal(PyDict_New());
+  if (!dict) return {};
+  bool ok = map.for_each([&](const std::string& name, const PlacedInstanceView& rec) {
+    Ref key = str(name);
+    Ref value = key ? write(rec) : Ref{};
+    return value && PyDict_SetItem(dict.get(), key.get(), value.get()) == 0;
+  });
+  if (!ok) return {};
   return dict;
 }
 
@@ -770,5 +783,8 @@ template bool read_py<EquivalentPorts>(PyObject*, EquivalentPorts&, std::string&
 template bool read_py<PortMapping>(PyObject*, PortMapping&, std::string&);
 // Written only: a netlist as its NetlistWire record (reading builds the wire record).
 template Ref write_py<Netlist>(const Netlist&);
+// Written only: the placed records straight from a netlist and its extras.
+template Ref write_py<PlacedInstanceView>(const PlacedInstanceView&);
+template Ref write_py<PlacedNetlistView>(const PlacedNetlistView&);
 
 }  // namespace vondrel::py

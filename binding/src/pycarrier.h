@@ -24,8 +24,8 @@ bool read_py(PyObject* obj, T& out, std::string& error);
 
 // Writes `value` as new Python objects; a null Ref with the interpreter's exception pending
 // when an object cannot be created.
-// T: the types read above (but EquivalentPorts and PortMapping), and Netlist (its
-// NetlistWire record).
+// T: the types read above (but EquivalentPorts and PortMapping), Netlist (its
+// NetlistWire record), PlacedInstanceView and PlacedNetlistView (the placed records).
 template <class T>
 Ref write_py(const T& value);
 
@@ -40,7 +40,11 @@ bool from_py_any(PyObject* obj, T& out) {
 
 template <class T>
 Ref to_py_dict(const T& value) {
-  Ref out = write_py(value);
+  Ref out;
+  {
+    GcPause pause;
+    out = write_py(value);
+  }
   if (!out) return raise(PyExc_ValueError, "to_dict: " + take_error_text());
   return out;
 }

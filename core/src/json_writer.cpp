@@ -200,6 +200,7 @@ template <class T>
 void write(Sink& out, const std::vector<T>& items);
 template <class W>
 void write(Sink& out, const OrderedMap<W>& map);
+void write(Sink& out, const PlacedInstancesView& map);
 template <class R>
   requires record::is_record_v<R>
 void write(Sink& out, const R& rec);
@@ -324,6 +325,20 @@ void write(Sink& out, const OrderedMap<W>& map) {
   out.put('}');
 }
 
+void write(Sink& out, const PlacedInstancesView& map) {
+  out.put('{');
+  bool first = true;
+  map.for_each([&](const std::string& name, const PlacedInstanceView& record) {
+    if (!first) out.put(',');
+    first = false;
+    write(out, name);
+    out.put(':');
+    write(out, record);
+    return true;
+  });
+  out.put('}');
+}
+
 // The writer access of write_record.
 struct RecordWriter {
   Sink& out;
@@ -395,5 +410,7 @@ template void write_json(std::string&, const BBox&);
 template void write_json(std::string&, const Placement&);
 template void write_json(std::string&, const PlacedInstanceWire&);
 template void write_json(std::string&, const PlacedNetlistWire&);
+template void write_json(std::string&, const PlacedInstanceView&);
+template void write_json(std::string&, const PlacedNetlistView&);
 
 }  // namespace vondrel

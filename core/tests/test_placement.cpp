@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "vondrel/json.h"
 #include "vondrel/placement.h"
 #include "vondrel/wire.h"
 
@@ -213,6 +214,34 @@ TEST(PlacedWire, FromPartsFollowsInstanceOrderWithDefaults) {
   EXPECT_EQ(w.instances.at_index(1).second.array, (NetlistArray{1, 1}));
   EXPECT_EQ(w.nets, n.nets);
   EXPECT_EQ(w.ports, n.ports);
+}
+
+// The views write exactly what the built records write: info and array only when present,
+// the default extra for an instance without an entry, non-finite doubles as null.
+TEST(PlacedWire, ViewsWriteTheBuiltRecords) {
+  Netlist n = with_instances({"b", "a", "c"});
+  n.instances.find("b")->info.insert_or_assign("rev", JsonValue("r2"));
+  n.instances.find("c")->array.reset();
+  n.nets.push_back(Net{{PortRef{"a", "x"}, NetlistPort{"P"}}});
+  n.create_port("P");
+  ExtrasMap e;
+  e.insert_or_assign("c", PlacedExtra{"C\"q\"", at(kNaN, -kInf, 450, true, BBox{-1, 2, 3, 4})});
+  e.insert_or_assign("a", extra("A", 7));
+  for (const auto& [name, instance] : n.instances) {
+    const PlacedExtra* x = e.find(name);
+    const PlacedExtra none;
+    std::string built, viewed;
+    write_json(built, PlacedInstanceWire::from_parts(instance, x ? *x : none));
+    write_json(viewed, PlacedInstanceView{&instance, x ? x : &none});
+    EXPECT_EQ(viewed, built);
+  }
+  std::string built, viewed;
+  write_json(built, PlacedNetlistWire::from_parts(n, e));
+  write_json(viewed, PlacedNetlistView::of(n, e));
+  EXPECT_EQ(viewed, built);
+  EXPECT_NE(viewed.find(R"("cell":"C\"q\"","placement":{"x":null,"y":null,"orientation":450.0,"mirror":true,)"),
+            std::string::npos)
+      << viewed;
 }
 
 TEST(PlacedWire, FromWireGivesEveryInstanceAnEntry) {

@@ -25,7 +25,8 @@ template <class T>
 Status read_json(std::string_view text, T& out);
 
 // Appends the compact JSON text of `value` to `out`; cannot fail. Instantiated for the
-// same types, and for Netlist (its NetlistWire record, without building one).
+// same types, for Netlist (its NetlistWire record, without building one), and for
+// PlacedInstanceView and PlacedNetlistView (the placed records, without building them).
 template <class T>
 void write_json(std::string& out, const T& value);
 

@@ -167,6 +167,29 @@ struct Describe<PlacedNetlistWire> {
                                                  field("nets", &W::nets, false), field("ports", &W::ports, false));
 };
 
+// The placed attributes of an instance: the last two fields of PlacedInstanceWire, written
+// after the instance's own (see PlacedInstanceView).
+template <>
+struct Describe<PlacedExtra> {
+  static constexpr std::string_view expecting = "struct PlacedInstanceWire";
+  static constexpr std::string_view length_text = "struct PlacedInstanceWire with 7 elements";
+  static constexpr bool skip_unknown = false;
+  static constexpr auto fields =
+      std::make_tuple(field("cell", &PlacedExtra::cell, false), field("placement", &PlacedExtra::placement, true));
+};
+
+// Written only: the PlacedNetlistWire record straight from a netlist and its extras; the
+// pointer fields are written as what they point to.
+template <>
+struct Describe<PlacedNetlistView> {
+  using W = PlacedNetlistView;
+  static constexpr std::string_view expecting = "struct PlacedNetlistWire";
+  static constexpr std::string_view length_text = "";
+  static constexpr bool skip_unknown = false;
+  static constexpr auto fields = std::make_tuple(field("instances", &W::instances, false),
+                                                 field("nets", &W::nets, false), field("ports", &W::ports, false));
+};
+
 // ---------------------------------------------------------------------------------------
 // Queries over a description.
 
@@ -174,6 +197,9 @@ template <class T, class = void>
 struct is_record : std::false_type {};
 template <class T>
 struct is_record<T, std::void_t<decltype(Describe<T>::fields)>> : std::true_type {};
+// Written as one record joined from two described parts.
+template <>
+struct is_record<PlacedInstanceView> : std::true_type {};
 template <class T>
 inline constexpr bool is_record_v = is_record<T>::value;
 
@@ -357,13 +383,26 @@ bool read_seq_record(SeqAccess& s, R& out) {
 //   bool w.write_value(const T& value)
 //   bool w.end_record()
 template <class R, class Writer>
-bool write_record(Writer& w, const R& rec) {
-  if (!w.begin_record(field_count<R>)) return false;
-  bool ok = for_each_field<R>(rec, [&](const auto& f, const auto& value) {
-    if (!should_write(f, value)) return true;
-    return w.key(f.key) && w.write_value(value);
+bool write_fields(Writer& w, const R& rec) {
+  return for_each_field<R>(rec, [&](const auto& f, const auto& value) {
+    if constexpr (std::is_pointer_v<std::remove_cvref_t<decltype(value)>>) {
+      return w.key(f.key) && w.write_value(*value);
+    } else {
+      if (!should_write(f, value)) return true;
+      return w.key(f.key) && w.write_value(value);
+    }
   });
-  return ok && w.end_record();
+}
+
+template <class R, class Writer>
+bool write_record(Writer& w, const R& rec) {
+  if constexpr (std::is_same_v<R, PlacedInstanceView>) {
+    return w.begin_record(field_count<NetlistInstance> + field_count<PlacedExtra>) &&
+           write_fields<NetlistInstance>(w, *rec.instance) && write_fields<PlacedExtra>(w, *rec.extra) &&
+           w.end_record();
+  } else {
+    return w.begin_record(field_count<R>) && write_fields<R>(w, rec) && w.end_record();
+  }
 }
 
 }  // namespace vondrel::record

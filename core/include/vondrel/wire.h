@@ -56,4 +56,43 @@ struct PlacedNetlistWire {
 
 NetlistInstanceWire to_wire(const NetlistInstance& instance);
 
+// Views that write the placed records straight from a netlist and its extras, without
+// building a PlacedInstanceWire or PlacedNetlistWire (both carriers write them; nothing
+// reads them).
+
+// One placed instance: the instance's record fields, then its extra's.
+struct PlacedInstanceView {
+  const NetlistInstance* instance;
+  const PlacedExtra* extra;
+};
+
+// The instance records keyed by name, in instance order, each with its extras entry or the
+// default one.
+struct PlacedInstancesView {
+  const OrderedMap<NetlistInstance>* instances;
+  const ExtrasMap* extras;
+
+  // Calls fn(name, PlacedInstanceView) for each instance; stops at the first false.
+  template <class Fn>
+  bool for_each(Fn&& fn) const {
+    static const PlacedExtra kNone{};
+    for (const auto& [name, instance] : *instances) {
+      const PlacedExtra* extra = extras->find(name);
+      if (!fn(name, PlacedInstanceView{&instance, extra ? extra : &kNone})) return false;
+    }
+    return true;
+  }
+};
+
+// The whole placed netlist, as PlacedNetlistWire::from_parts would build it.
+struct PlacedNetlistView {
+  PlacedInstancesView instances;
+  const std::vector<Net>* nets;
+  const std::vector<NetlistPort>* ports;
+
+  static PlacedNetlistView of(const Netlist& netlist, const ExtrasMap& extras) {
+    return PlacedNetlistView{{&netlist.instances, &extras}, &netlist.nets, &netlist.ports};
+  }
+};
+
 }  // namespace vondrel
