@@ -61,22 +61,9 @@ def test_getters_hand_out_independent_copies():
     assert n.to_json() == before
 
 
-def test_properties_are_read_only():
-    n = Netlist()
-    for attr in ("instances", "nets", "ports"):
-        with pytest.raises(AttributeError):
-            setattr(n, attr, [])
-    with pytest.raises(AttributeError):
-        n.other = 1
-
-
-def test_nets_keep_their_stored_member_order():
-    n = Netlist.from_dict({"instances": {}, "nets": [[{"name": "b"}, {"name": "a"}]], "ports": []})
-    assert [m.name for m in n.nets[0]] == ["b", "a"]
-
-
 def test_instance_queries():
     n = small()
+    assert repr(n) == "Netlist(instances=2, nets=2, ports=2)"
     assert n.instance_names() == ["u2", "u1"]
     assert n.has_instance("u1") and not n.has_instance("u3")
     assert n.get_instance("u1") == NetlistInstance("k", "bank", array=NetlistArray(2, 3), name="u1")
@@ -89,11 +76,7 @@ def test_instance_queries():
     "call, exc, text",
     [
         (lambda n: n.has_instance(1), TypeError, "argument 'name': 'int' object cannot be converted to 'PyString'"),
-        (lambda n: n.get_instance(None), TypeError, "argument 'name': 'NoneType' object cannot be converted to 'PyString'"),
         (lambda n: n.create_port(b"a"), TypeError, "argument 'name': 'bytes' object cannot be converted to 'PyString'"),
-        (lambda n: n.create_port(), TypeError, "Netlist.create_port() missing 1 required positional argument: 'name'"),
-        (lambda n: n.instance_names(1), TypeError, "Netlist.instance_names() takes 0 positional arguments but 1 was given"),
-        (lambda n: n.sort(x=1), TypeError, "Netlist.sort() got an unexpected keyword argument 'x'"),
         (lambda n: n.add_net([NetlistPort("in")]), TypeError, "argument 'net': 'list' object cannot be converted to 'Net'"),
         (lambda n: n.find_net_difference(5), TypeError,
          "argument 'reference': 'int' object cannot be converted to 'Netlist'"),
@@ -165,13 +148,11 @@ def test_create_inst_converts_settings_and_info_and_replaces_in_place():
          "An instance array must have at least one instance in the array. na=-2 and nb=3 must be >= 1"),
         (("u", "k", "c"), {"na": 1.5}, TypeError, "argument 'na': "),
         (("u", "k", "c"), {"nb": 2**63}, OverflowError, ""),
-        (("u", "k", 3), {}, TypeError, "argument 'component': 'int' object cannot be converted to 'PyString'"),
         (("u", "k", "c", {"x": object()}), {}, ValueError, "from_dict: unsupported type object"),
         (("u", "k", "c"), {"info": [1]}, ValueError,
          "from_dict: unexpected type: 'list' object cannot be converted to 'Mapping'"),
         (("u", "k", "c", None, 1, 1, {}), {}, TypeError,
          "Netlist.create_inst() takes from 3 to 6 positional arguments but 7 were given"),
-        (("u", "k"), {}, TypeError, "Netlist.create_inst() missing 1 required positional argument: 'component'"),
     ],
 )
 def test_create_inst_errors_store_nothing(args, kwargs, exc, text):
@@ -313,14 +294,6 @@ def test_flatten_instances_under_error_filter_removes_nothing():
     assert n.to_json() == before
 
 
-def test_flatten_instances_argument_error_comes_before_the_warning():
-    n = small()
-    with warnings.catch_warnings():
-        warnings.simplefilter("error")
-        with pytest.raises(TypeError, match="Can't extract `str` to `Vec`"):
-            n.flatten_instances("u1")
-
-
 def test_warning_hook_cannot_change_the_netlist_being_edited():
     n = small()
     seen = []
@@ -408,11 +381,6 @@ def test_comparison_with_other_types():
     assert n == Sub()
 
 
-def test_repr():
-    assert repr(small()) == "Netlist(instances=2, nets=2, ports=2)"
-    assert str(small()) == repr(small())
-
-
 # ---------------------------------------------------------------------------------------
 # Wire forms
 
@@ -484,11 +452,6 @@ def test_wire_errors(call, text):
     assert str(e.value) == text
 
 
-def test_from_json_requires_str():
-    with pytest.raises(TypeError, match="argument 'data': 'bytes' object cannot be converted to 'PyString'"):
-        Netlist.from_json(b"{}")
-
-
 def test_pydantic_hook():
     pydantic = pytest.importorskip("pydantic")
 
@@ -523,7 +486,7 @@ def test_class_surface():
     methods = [k for k in vars(Netlist) if not k.startswith("__") or k == "__get_pydantic_core_schema__"]
     assert methods == [
         "instance_names", "has_instance", "get_instance", "create_port", "create_inst", "create_net", "add_net",
-        "remove_instances", "flatten_instances", *(["flatten"] if "flatten" in vars(Netlist) else []),
+        "remove_instances", "flatten_instances", "flatten",
         "detect_opens", "find_net_difference", "sort", "normalize", "__get_pydantic_core_schema__", "to_json",
         "from_json", "to_dict", "from_dict", "instances", "nets", "ports",
     ]
@@ -531,11 +494,9 @@ def test_class_surface():
 
 def test_python_subclass():
     class Mine(Netlist):
-        def extra(self):
-            return len(self.nets)
+        pass
 
     m = Mine()
-    m.note = "x"
-    assert type(m) is Mine and m.extra() == 0 and m.note == "x"
+    m.note = "x"  # a Python subclass has its own __dict__
     m.create_port("a")
-    assert type(m.normalize()) is Netlist and m.normalize().ports == [NetlistPort("a")]
+    assert type(m) is Mine and type(m.normalize()) is Netlist and m.normalize().ports == [NetlistPort("a")]

@@ -155,7 +155,7 @@ Ref create_net(PyObject* self, const FastArgs& a) {
     if (!port) return {};
     net.members.push_back(member_of(obj, kind));
   }
-  Status st = netlist_of(self).add_net(net);
+  Status st = netlist_of(self).add_net(std::move(net));
   if (!st) return core_error(std::move(st).error());
   return none();
 }

@@ -41,8 +41,10 @@ constexpr std::size_t kLinearPortScan = 256;
 
 }  // namespace
 
-Status Netlist::add_net(const Net& net) {
-  std::vector<NetMember> members = net.members;
+Status Netlist::add_net(const Net& net) { return add_net(Net(net)); }
+
+Status Netlist::add_net(Net&& net) {
+  std::vector<NetMember> members = std::move(net.members);
 
   std::size_t port_members = 0;
   for (const NetMember& m : members) port_members += std::holds_alternative<NetlistPort>(m);

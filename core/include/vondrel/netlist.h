@@ -35,6 +35,8 @@ struct Netlist {
                                                 JsonValue settings, std::int64_t na, std::int64_t nb,
                                                 JsonObject info);
   Status add_net(const Net& net);
+  // The same, taking the members over (a net built for the call).
+  Status add_net(Net&& net);
   Status remove_instances(std::vector<std::string> names);
   void sort();
 
