@@ -173,31 +173,18 @@ Ref add_net(PyObject* self, const FastArgs& a) {
   return none();
 }
 
-// remove_instances and its deprecated alias: `deprecation`, when given, is issued under the
-// exclusive borrow before anything is removed; a warning that raises ends the call.
-Ref remove(PyObject* self, const FastArgs& a, const Signature& sig, const char* deprecation) {
-  PyObject* argv[1];
-  if (!sig.bind(a, argv)) return {};
-  std::vector<std::string> names;
-  if (!arg_string_list(argv[0], "names", names)) return {};
-  Exclusive guard(self);
-  if (!guard) return {};
-  if (deprecation && !warn_deprecated(deprecation)) return {};
-  Status st = netlist_of(self).remove_instances(std::move(names));
-  if (!st) return core_error(std::move(st).error());
-  return none();
-}
-
 Ref remove_instances(PyObject* self, const FastArgs& a) {
   static const Signature sig("Netlist.remove_instances()", {"names"}, 1);
-  return remove(self, a, sig, nullptr);
+  return remove_named(self, a, sig, nullptr,
+                      [&](std::vector<std::string> names) { return netlist_of(self).remove_instances(std::move(names)); });
 }
 
 Ref flatten_instances(PyObject* self, const FastArgs& a) {
   static const Signature sig("Netlist.flatten_instances()", {"names"}, 1);
-  return remove(self, a, sig,
-                "Netlist.flatten_instances() is deprecated, use remove_instances() instead "
-                "(Netlist.flatten() now inlines an instance's own netlist)");
+  return remove_named(self, a, sig,
+                      "Netlist.flatten_instances() is deprecated, use remove_instances() instead "
+                      "(Netlist.flatten() now inlines an instance's own netlist)",
+                      [&](std::vector<std::string> names) { return netlist_of(self).remove_instances(std::move(names)); });
 }
 
 // ---------------------------------------------------------------------------------------
@@ -257,13 +244,7 @@ Ref normalize(PyObject* self, const FastArgs& a) {
 // ---------------------------------------------------------------------------------------
 // Comparison and repr.
 
-Ref netlist_repr(PyObject* self) {
-  return read_shared(self, [&] {
-    const Netlist& n = netlist_of(self);
-    return str("Netlist(instances=" + std::to_string(n.instances.size()) + ", nets=" + std::to_string(n.nets.size()) +
-               ", ports=" + std::to_string(n.ports.size()) + ")");
-  });
-}
+Ref plain_repr(PyObject* self) { return netlist_repr(self, "Netlist"); }
 
 // ---------------------------------------------------------------------------------------
 // Tables.
@@ -328,6 +309,14 @@ PyGetSetDef netlist_getset[] = {
 
 }  // namespace
 
+Ref netlist_repr(PyObject* self, const char* class_name) {
+  return read_shared(self, [&] {
+    const Netlist& n = netlist_of(self);
+    return str(std::string(class_name) + "(instances=" + std::to_string(n.instances.size()) +
+               ", nets=" + std::to_string(n.nets.size()) + ", ports=" + std::to_string(n.ports.size()) + ")");
+  });
+}
+
 const ClassSpec kNetlistSpec = class_spec<NetlistClass>(
     "vondrel._native.Netlist",
     "Netlist()\n--\n\n"
@@ -342,7 +331,7 @@ const ClassSpec kNetlistSpec = class_spec<NetlistClass>(
         {Py_tp_hash, slot_fn(&PyObject_HashNotImplemented)},
         // Over the netlist layers alone: a placed netlist compares by its connectivity.
         {Py_tp_richcompare, slot_fn(&compare_entry<&equality_compare<NetlistClass>>)},
-        {Py_tp_repr, slot_fn(&unary_entry<&netlist_repr>)},
+        {Py_tp_repr, slot_fn(&unary_entry<&plain_repr>)},
     });
 
 }  // namespace vondrel::py

@@ -7,8 +7,12 @@
 
 #include <Python.h>
 
+#include <string>
 #include <utility>
+#include <vector>
 
+#include "args.h"
+#include "helpers.h"
 #include "object.h"
 #include "py.h"
 #include "types.h"
@@ -28,6 +32,26 @@ struct NetlistClass : Class<NetlistClass, Obj<Netlist>> {
 
 // The netlist layer of a Netlist object or of an object of any subclass.
 inline Netlist& netlist_of(PyObject* self) { return NetlistClass::cast(self)->value; }
+
+// remove_instances and its deprecated alias, for Netlist and PlacedNetlist: binds `names`
+// (a sequence of str), takes `self` exclusively, issues `deprecation` when given (a warning
+// that raises ends the call before anything is removed), then runs remove(names) -> Status.
+template <class Remove>
+Ref remove_named(PyObject* self, const FastArgs& a, const Signature& sig, const char* deprecation, Remove&& remove) {
+  PyObject* argv[1];
+  if (!sig.bind(a, argv)) return {};
+  std::vector<std::string> names;
+  if (!arg_string_list(argv[0], "names", names)) return {};
+  Exclusive guard(self);
+  if (!guard) return {};
+  if (deprecation && !warn_deprecated(deprecation)) return {};
+  Status st = remove(std::move(names));
+  if (!st) return core_error(std::move(st).error());
+  return none();
+}
+
+// "<class_name>(instances=N, nets=N, ports=N)" over the netlist layer.
+Ref netlist_repr(PyObject* self, const char* class_name);
 
 extern const ClassSpec kNetlistSpec;
 

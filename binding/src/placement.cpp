@@ -247,40 +247,21 @@ Ref placed_create_inst(PyObject* self, const FastArgs& a) {
   return wrap<PlacedInstanceClass>(std::move(r).value());
 }
 
-// remove_instances and its deprecated alias: `deprecation`, when given, is issued under the
-// exclusive borrow before anything is removed; a warning that raises ends the call.
-Ref placed_remove(PyObject* self, const FastArgs& a, const Signature& sig, const char* deprecation) {
-  PyObject* argv[1];
-  if (!sig.bind(a, argv)) return {};
-  std::vector<std::string> names;
-  if (!arg_string_list(argv[0], "names", names)) return {};
-  Exclusive guard(self);
-  if (!guard) return {};
-  if (deprecation && !warn_deprecated(deprecation)) return {};
-  Status st = Layers(self)->remove_instances(std::move(names));
-  if (!st) return core_error(std::move(st).error());
-  return none();
-}
-
 Ref placed_remove_instances(PyObject* self, const FastArgs& a) {
   static const Signature sig("PlacedNetlist.remove_instances()", {"names"}, 1);
-  return placed_remove(self, a, sig, nullptr);
+  return remove_named(self, a, sig, nullptr,
+                      [&](std::vector<std::string> names) { return Layers(self)->remove_instances(std::move(names)); });
 }
 
 Ref placed_flatten_instances(PyObject* self, const FastArgs& a) {
   static const Signature sig("PlacedNetlist.flatten_instances()", {"names"}, 1);
-  return placed_remove(self, a, sig,
-                       "PlacedNetlist.flatten_instances() is deprecated, use remove_instances() instead "
-                       "(PlacedNetlist.flatten() now inlines an instance's own netlist)");
+  return remove_named(self, a, sig,
+                      "PlacedNetlist.flatten_instances() is deprecated, use remove_instances() instead "
+                      "(PlacedNetlist.flatten() now inlines an instance's own netlist)",
+                      [&](std::vector<std::string> names) { return Layers(self)->remove_instances(std::move(names)); });
 }
 
-Ref placed_netlist_repr(PyObject* self) {
-  return read_shared(self, [&] {
-    const Netlist& n = netlist_of(self);
-    return str("PlacedNetlist(instances=" + std::to_string(n.instances.size()) +
-               ", nets=" + std::to_string(n.nets.size()) + ", ports=" + std::to_string(n.ports.size()) + ")");
-  });
-}
+Ref placed_netlist_repr(PyObject* self) { return netlist_repr(self, "PlacedNetlist"); }
 
 // ---------------------------------------------------------------------------------------
 // Tables.
