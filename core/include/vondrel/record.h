@@ -101,9 +101,10 @@ struct Describe<NetlistInstanceWire> : DescribeInstance<NetlistInstanceWire> {};
 template <>
 struct Describe<NetlistInstance> : DescribeInstance<NetlistInstance> {};
 
-template <>
-struct Describe<NetlistWire> {
-  using W = NetlistWire;
+// The netlist record, over its wire struct and over the core netlist itself (written without
+// a copy; reading goes through NetlistWire, whose instances take their names from the keys).
+template <class W>
+struct DescribeNetlist {
   static constexpr std::string_view expecting = "struct NetlistWire";
   static constexpr std::string_view length_text = "";
   static constexpr bool skip_unknown = false;
@@ -111,17 +112,11 @@ struct Describe<NetlistWire> {
                                                  field("nets", &W::nets, false), field("ports", &W::ports, false));
 };
 
-// The netlist written straight from the core value (its instances as instance records keyed
-// by name). Reading goes through NetlistWire, whose instances take their names from the keys.
 template <>
-struct Describe<Netlist> {
-  using W = Netlist;
-  static constexpr std::string_view expecting = "struct NetlistWire";
-  static constexpr std::string_view length_text = "";
-  static constexpr bool skip_unknown = false;
-  static constexpr auto fields = std::make_tuple(field("instances", &W::instances, false),
-                                                 field("nets", &W::nets, false), field("ports", &W::ports, false));
-};
+struct Describe<NetlistWire> : DescribeNetlist<NetlistWire> {};
+
+template <>
+struct Describe<Netlist> : DescribeNetlist<Netlist> {};
 
 template <>
 struct Describe<BBox> {
