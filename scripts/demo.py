@@ -1,7 +1,7 @@
 """A short tour of vondrel: port classes (build, compare, print, round-trip), then a netlist
-(build, connect, to_json, normalize)."""
+(build, connect, to_json, normalize), then the same netlist placed."""
 
-from vondrel import Netlist, NetlistPort, PortArrayRef, PortRef
+from vondrel import Netlist, NetlistPort, PlacedNetlist, Placement, PortArrayRef, PortRef
 
 pin = NetlistPort("clk")
 ref = PortRef("u1", "o1")
@@ -39,3 +39,15 @@ canon = chain.normalize("CHAIN", {"INV": [["A", "A2"]]})
 print("normalized:", canon.to_json())
 print("same as read back:", Netlist.from_json(canon.to_json()) == canon)
 print("missing against the original:", chain.find_net_difference(canon)["missing"])
+
+# Placed: the chain with a placed cell and a placement per instance; the geometry lives beside
+# the connectivity, which alone decides equality.
+box = {"left": 0, "bottom": 0, "right": 2, "top": 1}
+placed = PlacedNetlist.from_netlist(chain, {"u1": Placement(0, 0, 0, False, box)}, {"u1": "INV_X1"})
+placed.create_inst("u3", "lib", "INV", cell="INV_X1", placement=Placement(4, 0, 90, True, box))
+print("\n", placed, sep="")
+for name, inst in placed.instances.items():
+    print(f"  {name}: {inst!r}")
+print("placements:", placed.placements)
+print("a placed copy equals the plain chain:", PlacedNetlist.from_netlist(chain) == chain)
+print("u3 record:", placed.to_dict()["instances"]["u3"])
