@@ -46,16 +46,9 @@ Ref netlist_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 }
 
 Ref get_instances(PyObject* self) {
-  return read_shared(self, [&]() -> Ref {
-    Ref dict = Ref::steal(PyDict_New());
-    if (!dict) return {};
-    for (const auto& [name, inst] : netlist_of(self).instances) {
-      Ref key = str(name);
-      if (!key) return {};
-      Ref value = wrap<NetlistInstanceClass>(inst);
-      if (!value || PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
-    }
-    return dict;
+  return read_shared(self, [&] {
+    return dict_of(netlist_of(self).instances,
+                   [](const auto& entry) { return wrap<NetlistInstanceClass>(entry.second); });
   });
 }
 

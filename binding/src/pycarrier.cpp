@@ -662,16 +662,7 @@ Ref write(const NetMember& m) {
 
 template <class W>
 Ref write(const OrderedMap<W>& map) {
-  Ref dict = Ref::steal(PyDict_New());
-  if (!dict) return {};
-  for (const auto& [name, rec] : map) {
-    Ref key = str(name);
-    if (!key) return {};
-    Ref value = write(rec);
-    if (!value) return {};
-    if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
-  }
-  return dict;
+  return dict_of(map, [](const auto& entry) { return write(entry.second); });
 }
 
 Ref write(const PlacedInstancesView& map) {
@@ -687,16 +678,7 @@ Ref write(const PlacedInstancesView& map) {
 }
 
 Ref write(const JsonObject& o) {
-  Ref dict = Ref::steal(PyDict_New());
-  if (!dict) return {};
-  for (const auto& [k, v] : o) {
-    Ref key = str(k);
-    if (!key) return {};
-    Ref value = write(v);
-    if (!value) return {};
-    if (PyDict_SetItem(dict.get(), key.get(), value.get()) < 0) return {};
-  }
-  return dict;
+  return dict_of(o, [](const auto& entry) { return write(entry.second); });
 }
 
 Ref write(const JsonValue& v) {
