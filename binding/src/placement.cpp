@@ -28,6 +28,10 @@ bool arg_placement(PyObject* obj, const char* param, Placement& out) {
   return true;
 }
 
+namespace {
+
+// `v` as the shortest decimal that reads back to it, in plain positional notation: 1, -0,
+// 2.5, 100000000000000000000, 0.0000001, NaN, inf, -inf.
 void append_plain_double(std::string& out, double v) {
   if (std::isnan(v)) {
     out += "NaN";
@@ -40,6 +44,7 @@ void append_plain_double(std::string& out, double v) {
   out.append(buf, r.ptr);
 }
 
+// "Placement(x=1, y=-2.5, orientation=90, mirror=false)"; the box is not shown.
 void append_placement_repr(std::string& out, const Placement& p) {
   out += "Placement(x=";
   append_plain_double(out, p.x);
@@ -49,8 +54,6 @@ void append_placement_repr(std::string& out, const Placement& p) {
   append_plain_double(out, p.orientation);
   out += p.mirror ? ", mirror=true)" : ", mirror=false)";
 }
-
-namespace {
 
 // ---------------------------------------------------------------------------------------
 // Placement.

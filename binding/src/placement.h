@@ -72,12 +72,6 @@ struct PlacedNetlistClass : Class<PlacedNetlistClass, SubObj<NetlistClass::Objec
 // object cannot be converted to 'Placement'".
 bool arg_placement(PyObject* obj, const char* param, Placement& out);
 
-// Writes `v` as the shortest decimal that reads back to it, in plain positional notation:
-// 1, -0, 2.5, 100000000000000000000, 0.0000001, NaN, inf, -inf.
-void append_plain_double(std::string& out, double v);
-// "Placement(x=1, y=-2.5, orientation=90, mirror=false)"
-void append_placement_repr(std::string& out, const Placement& p);
-
 extern const ClassSpec kPlacementSpec;
 extern const ClassSpec kPlacedInstanceSpec;
 extern const ClassSpec kPlacedNetlistSpec;
