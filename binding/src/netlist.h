@@ -17,17 +17,19 @@
 #include "py.h"
 #include "types.h"
 #include "vondrel/netlist.h"
-#include "vondrel/wire.h"
 
 namespace vondrel::py {
 
 struct NetlistClass : Class<NetlistClass, Obj<Netlist>> {
   static constexpr const char* kName = "Netlist";
-  using Record = NetlistWire;
-  // Written straight from the netlist; read back through the wire record, whose instances
-  // take their names from the keys.
+  // The netlist is its own record (NetlistWire's keys and shapes), read and written without
+  // a wire struct in between; the instances read back take their names from the keys.
+  using Record = Netlist;
   static const Netlist& record(PyObject* o) { return value(o); }
-  static Netlist from_record(NetlistWire&& r) { return Netlist::from_wire(std::move(r)); }
+  static Netlist from_record(Netlist&& n) {
+    for (auto it = n.instances.begin(); it != n.instances.end(); ++it) it.value().name = it->first;
+    return std::move(n);
+  }
 };
 
 // The netlist layer of a Netlist object or of an object of any subclass.

@@ -749,6 +749,7 @@ VONDREL_PY_CARRIER(NetlistArray)
 VONDREL_PY_CARRIER(NetlistInstanceWire)
 VONDREL_PY_CARRIER(NetlistInstance)
 VONDREL_PY_CARRIER(NetlistWire)
+VONDREL_PY_CARRIER(Netlist)
 VONDREL_PY_CARRIER(BBox)
 VONDREL_PY_CARRIER(Placement)
 VONDREL_PY_CARRIER(PlacedInstanceWire)
@@ -763,8 +764,7 @@ VONDREL_PY_CARRIER(JsonObject)
 // Read only: the normalisation arguments.
 template bool read_py<EquivalentPorts>(PyObject*, EquivalentPorts&, std::string&);
 template bool read_py<PortMapping>(PyObject*, PortMapping&, std::string&);
-// Written only: a netlist as its NetlistWire record (reading builds the wire record).
-template Ref write_py<Netlist>(const Netlist&);
+
 // Written only: the placed records straight from a netlist and its extras.
 template Ref write_py<PlacedInstanceView>(const PlacedInstanceView&);
 template Ref write_py<PlacedNetlistView>(const PlacedNetlistView&);

@@ -16,7 +16,8 @@ namespace vondrel::py {
 // exception met on the way is rendered "ClassName: message" and cleared).
 // T: NetlistPort, PortRef, PortArrayRef, NetlistArray, NetlistInstanceWire, NetlistWire,
 // BBox, Placement, PlacedInstanceWire, PlacedNetlistWire, Net, NetMember, JsonValue,
-// JsonObject, and NetlistInstance (its instance record, without the name); also
+// JsonObject, NetlistInstance (its instance record, without the name) and Netlist (the
+// NetlistWire record; the instances' names are left empty, the keys hold them); also
 // EquivalentPorts and PortMapping (the normalisation arguments: str-keyed mappings of
 // lists or mappings of str).
 template <class T>
@@ -24,8 +25,7 @@ bool read_py(PyObject* obj, T& out, std::string& error);
 
 // Writes `value` as new Python objects; a null Ref with the interpreter's exception pending
 // when an object cannot be created.
-// T: the types read above (but EquivalentPorts and PortMapping), Netlist (its
-// NetlistWire record), PlacedInstanceView and PlacedNetlistView (the placed records).
+// T: the types read above (but EquivalentPorts and PortMapping), PlacedInstanceView and PlacedNetlistView (the placed records).
 template <class T>
 Ref write_py(const T& value);
 

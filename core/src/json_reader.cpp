@@ -983,6 +983,7 @@ template Status read_json(std::string_view, Net&);
 template Status read_json(std::string_view, NetlistInstanceWire&);
 template Status read_json(std::string_view, NetlistInstance&);
 template Status read_json(std::string_view, NetlistWire&);
+template Status read_json(std::string_view, Netlist&);
 template Status read_json(std::string_view, BBox&);
 template Status read_json(std::string_view, Placement&);
 template Status read_json(std::string_view, PlacedInstanceWire&);

@@ -20,7 +20,8 @@ std::string format_double(double v);
 // A failure is Error::deserialize(message + " at line L column C"); `out` is then unspecified.
 // Instantiated for NetlistPort, PortRef, PortArrayRef, NetlistArray, Net,
 // NetlistInstanceWire, NetlistWire, BBox, Placement, PlacedInstanceWire, PlacedNetlistWire,
-// and NetlistInstance (its instance record; the name is left as it was).
+// NetlistInstance (its instance record; the name is left as it was) and Netlist (the
+// NetlistWire record read in place; the instances' names are left empty, the keys hold them).
 template <class T>
 Status read_json(std::string_view text, T& out);
 
