@@ -1,0 +1,136 @@
+"""A placed netlist of 100,000 instances through Python: the four wire methods of PlacedNetlist
+beside a pydantic 2 model of the same record, then the placed views (from_netlist, instances,
+placements) on their own.
+
+Run: python bench/bench_placed.py   (with vondrel and pydantic installed)
+Exits 1 when a case misses its target: from_json, to_json and from_dict 2x faster than the
+pydantic model; to_dict faster at all (both build the same Python objects).
+"""
+
+import json
+import timeit
+from typing import Any, Optional, Union
+
+import pydantic
+
+from side_by_side import compare
+from vondrel import Netlist, PlacedNetlist, Placement
+
+N_INSTANCES = 100_000
+
+
+class Strict(pydantic.BaseModel, extra="forbid"):
+    pass
+
+
+class ArrayModel(Strict):
+    na: int
+    nb: int
+
+
+class BBoxModel(pydantic.BaseModel):  # other keys are skipped, as the record does
+    left: float
+    bottom: float
+    right: float
+    top: float
+
+
+class PlacementModel(Strict):
+    x: float
+    y: float
+    orientation: float
+    mirror: bool
+    bbox: BBoxModel
+
+
+class InstanceModel(Strict):
+    info: dict[str, Any] = {}
+    kcl: str
+    component: str
+    settings: Any = None
+    array: Optional[ArrayModel] = None
+    cell: str = ""
+    placement: PlacementModel
+
+
+class PortModel(Strict):
+    name: str
+
+
+class RefModel(Strict):
+    instance: str
+    port: str
+
+
+class ArrayRefModel(Strict):
+    instance: str
+    port: str
+    ia: int
+    ib: int
+
+
+class PlacedNetlistModel(Strict):
+    instances: dict[str, InstanceModel] = {}
+    nets: list[list[Union[PortModel, RefModel, ArrayRefModel]]] = []
+    ports: list[PortModel] = []
+
+
+def record(n):
+    """A row of inverters, each placed one pitch to the right of the last, every tenth turned
+    and mirrored; nets chain them."""
+    instances, nets = {}, []
+    for i in range(n):
+        name = f"u{i}"
+        x = i * 2.5
+        turned = i % 10 == 0
+        instances[name] = {
+            "info": {"vendor": "acme"}, "kcl": "lib", "component": "INV",
+            "settings": {"l": 0.15, "layer": "M1", "w": 1.5}, "array": {"na": 1, "nb": 1},
+            "cell": "INV_X1",
+            "placement": {"x": x, "y": 0.0, "orientation": 90.0 if turned else 0.0, "mirror": turned,
+                          "bbox": {"left": x, "bottom": 0.0, "right": x + 2.0, "top": 1.25}},
+        }
+        if i:
+            nets.append([{"instance": f"u{i - 1}", "port": "Y"}, {"instance": name, "port": "A"}])
+    return {"instances": instances, "nets": nets, "ports": [{"name": "in"}, {"name": "out"}]}
+
+
+RECORD = record(N_INSTANCES)
+TEXT = json.dumps(RECORD, separators=(",", ":"))
+PLACED = PlacedNetlist.from_json(TEXT)
+MODEL = PlacedNetlistModel.model_validate_json(TEXT)
+DICT = PLACED.to_dict()
+assert PLACED.to_json() == TEXT == MODEL.model_dump_json(exclude_none=True)
+assert DICT == RECORD == MODEL.model_dump(exclude_none=True)
+
+CASES = [
+    ("placed from_json", lambda: PlacedNetlist.from_json(TEXT), lambda: PlacedNetlistModel.model_validate_json(TEXT), 2.0),
+    ("placed to_json", PLACED.to_json, lambda: MODEL.model_dump_json(exclude_none=True), 2.0),
+    ("placed from_dict", lambda: PlacedNetlist.from_dict(DICT), lambda: PlacedNetlistModel.model_validate(DICT), 2.0),
+    ("placed to_dict", PLACED.to_dict, lambda: MODEL.model_dump(exclude_none=True), 1.0),
+]
+
+
+def report_views():
+    netlist = Netlist.from_json(json.dumps({**RECORD, "instances": {
+        name: {k: v for k, v in inst.items() if k not in ("cell", "placement")}
+        for name, inst in RECORD["instances"].items()}}))
+    placements = PLACED.placements
+    cells = {name: "INV_X1" for name in placements}
+    print(f"\n{'placed views':40} {'ms':>8}")
+    for name, fn in [
+        ("from_netlist(netlist, placements, cells)", lambda: PlacedNetlist.from_netlist(netlist, placements, cells)),
+        ("instances", lambda: PLACED.instances),
+        ("placements", lambda: PLACED.placements),
+    ]:
+        ms = min(timeit.repeat(fn, number=1, repeat=5)) * 1e3
+        print(f"{name:40} {ms:8.1f}")
+
+
+if __name__ == "__main__":
+    print(f"{N_INSTANCES} placed instances, {len(RECORD['nets'])} nets, {len(TEXT) / 1e6:.1f} MB of JSON; "
+          f"times per call")
+    try:
+        compare(CASES, number=1, repeat=5)
+    finally:
+        report_views()
