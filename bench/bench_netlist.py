@@ -9,52 +9,19 @@ allocating and filling them is most of the time on either side).
 
 import json
 import timeit
-from typing import Any, Optional, Union
 
 import pydantic
 
+from records import InstanceModel, Member, PortModel, Strict
 from side_by_side import compare
 from vondrel import Netlist
 
 N_INSTANCES = 100_000
 
 
-class Strict(pydantic.BaseModel, extra="forbid"):
-    pass
-
-
-class ArrayModel(Strict):
-    na: int
-    nb: int
-
-
-class InstanceModel(Strict):
-    info: dict[str, Any] = {}
-    kcl: str
-    component: str
-    settings: Any = None
-    array: Optional[ArrayModel] = None
-
-
-class PortModel(Strict):
-    name: str
-
-
-class RefModel(Strict):
-    instance: str
-    port: str
-
-
-class ArrayRefModel(Strict):
-    instance: str
-    port: str
-    ia: int
-    ib: int
-
-
 class NetlistModel(Strict):
     instances: dict[str, InstanceModel] = {}
-    nets: list[list[Union[PortModel, RefModel, ArrayRefModel]]] = []
+    nets: list[list[Member]] = []
     ports: list[PortModel] = []
 
 

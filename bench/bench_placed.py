@@ -9,23 +9,13 @@ pydantic model; to_dict faster at all (both build the same Python objects).
 
 import json
 import timeit
-from typing import Any, Optional, Union
-
 import pydantic
 
+from records import InstanceModel, Member, PortModel, Strict
 from side_by_side import compare
-from vondrel import Netlist, PlacedNetlist, Placement
+from vondrel import Netlist, PlacedNetlist
 
 N_INSTANCES = 100_000
-
-
-class Strict(pydantic.BaseModel, extra="forbid"):
-    pass
-
-
-class ArrayModel(Strict):
-    na: int
-    nb: int
 
 
 class BBoxModel(pydantic.BaseModel):  # other keys are skipped, as the record does
@@ -43,35 +33,14 @@ class PlacementModel(Strict):
     bbox: BBoxModel
 
 
-class InstanceModel(Strict):
-    info: dict[str, Any] = {}
-    kcl: str
-    component: str
-    settings: Any = None
-    array: Optional[ArrayModel] = None
+class PlacedInstanceModel(InstanceModel):
     cell: str = ""
     placement: PlacementModel
 
 
-class PortModel(Strict):
-    name: str
-
-
-class RefModel(Strict):
-    instance: str
-    port: str
-
-
-class ArrayRefModel(Strict):
-    instance: str
-    port: str
-    ia: int
-    ib: int
-
-
 class PlacedNetlistModel(Strict):
-    instances: dict[str, InstanceModel] = {}
-    nets: list[list[Union[PortModel, RefModel, ArrayRefModel]]] = []
+    instances: dict[str, PlacedInstanceModel] = {}
+    nets: list[list[Member]] = []
     ports: list[PortModel] = []
 
 

@@ -36,14 +36,7 @@ Ref pair_dict(const char* k1, Ref v1, const char* k2, Ref v2) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Constructor and properties.
-
-Ref netlist_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  static const Signature sig("Netlist.__new__()", {}, 0);
-  PyObject* unused[1];
-  if (!sig.bind(args, kwargs, unused)) return {};
-  return construct<NetlistClass>(type, Netlist{});
-}
+// Properties.
 
 Ref get_instances(PyObject* self) {
   return read_shared(self, [&] {
@@ -320,7 +313,7 @@ const ClassSpec kNetlistSpec = class_spec<NetlistClass>(
     "format.",
     nullptr, true, netlist_methods, netlist_getset,
     {
-        {Py_tp_new, slot_fn(&new_entry<&netlist_new>)},
+        {Py_tp_new, slot_fn(&new_entry<&new_empty<NetlistClass>>)},
         {Py_tp_hash, slot_fn(&PyObject_HashNotImplemented)},
         // Over the netlist layers alone: a placed netlist compares by its connectivity.
         {Py_tp_richcompare, slot_fn(&compare_entry<&equality_compare<NetlistClass>>)},

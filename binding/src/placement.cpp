@@ -182,13 +182,6 @@ class Layers {
   PlacedNetlist pn_;
 };
 
-Ref placed_netlist_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-  static const Signature sig("PlacedNetlist.__new__()", {}, 0);
-  PyObject* unused[1];
-  if (!sig.bind(args, kwargs, unused)) return {};
-  return construct<PlacedNetlistClass>(type, PlacedNetlist{});
-}
-
 Ref from_netlist(PyObject*, const FastArgs& a) {
   static const Signature sig("PlacedNetlist.from_netlist()", {"netlist", "placements", "cells"}, 1);
   PyObject* argv[3];
@@ -377,7 +370,7 @@ const ClassSpec kPlacedNetlistSpec = class_spec<PlacedNetlistClass>(
     "(placed cell name + placement) keyed by instance name layered on top.",
     &NetlistClass::type, false, placed_netlist_methods, placed_netlist_getset,
     {
-        {Py_tp_new, slot_fn(&new_entry<&placed_netlist_new>)},
+        {Py_tp_new, slot_fn(&new_entry<&new_empty<PlacedNetlistClass>>)},
         {Py_tp_repr, slot_fn(&unary_entry<&placed_netlist_repr>)},
     });
 

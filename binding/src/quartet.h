@@ -39,6 +39,17 @@ inline bool no_arguments(const std::string& fname, const FastArgs& a) {
   return Signature(fname.c_str(), {}, 0).bind(a, unused);
 }
 
+// A constructor without parameters (Netlist, PlacedNetlist): an empty value in a new object of
+// the class called.
+template <class C>
+Ref new_empty(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+  static const std::string fname = qualified<C>("__new__");
+  static const Signature sig(fname.c_str(), {}, 0);
+  PyObject* unused[1];
+  if (!sig.bind(args, kwargs, unused)) return {};
+  return construct<C>(type, typename C::Value{});
+}
+
 template <class C>
 Ref to_dict_method(PyObject* self, const FastArgs& a) {
   static const std::string fname = qualified<C>("to_dict");
