@@ -51,3 +51,17 @@ for name, inst in placed.instances.items():
 print("placements:", placed.placements)
 print("a placed copy equals the plain chain:", PlacedNetlist.from_netlist(chain) == chain)
 print("u3 record:", placed.to_dict()["instances"]["u3"])
+
+# Flatten: inline each instance of INV by INV's own netlist; the inverter's transistors take
+# the instance's name as a prefix and the nets are rewired through the cell's ports.
+inv = Netlist()
+for pin in ("A", "Y"):
+    inv.create_port(pin)
+inv.create_inst("mp", "lib", "PMOS")
+inv.create_inst("mn", "lib", "NMOS")
+inv.create_net(NetlistPort("A"), PortRef("mp", "G"), PortRef("mn", "G"))
+inv.create_net(NetlistPort("Y"), PortRef("mp", "D"), PortRef("mn", "D"))
+flat = canon.flatten({"INV": inv}, instance_cell_map={"u1": "INV", "u2": "INV"})
+print("\nflattened:", flat)
+for net in flat.nets:
+    print("  ", net)
