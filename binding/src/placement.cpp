@@ -5,6 +5,7 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstring>
 #include <cstdint>
 #include <optional>
 #include <unordered_map>
@@ -31,17 +32,44 @@ bool arg_placement(PyObject* obj, const char* param, Placement& out) {
 namespace {
 
 // `v` as the shortest decimal that reads back to it, in plain positional notation: 1, -0,
-// 2.5, 100000000000000000000, 0.0000001, NaN, inf, -inf.
+// 2.5, 100000000000000000000, 0.0000001, NaN, inf, -inf. The shortest digits are laid out
+// with zeros, so 1e23 is 1 and 23 zeros (not the double's exact value 99999999999999991611392).
 void append_plain_double(std::string& out, double v) {
   if (std::isnan(v)) {
     out += "NaN";
     return;
   }
-  // Fixed notation with the shortest round-trip digits; the widest double (5e-324) needs
-  // 327 characters.
-  char buf[400];
-  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed);
-  out.append(buf, r.ptr);
+  if (std::isinf(v)) {
+    out += v < 0 ? "-inf" : "inf";
+    return;
+  }
+  // d.ddde[+-]x: at most 17 digits and a three-digit exponent.
+  char buf[32];
+  const char* end = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific).ptr;
+  const char* q = buf;
+  if (*q == '-') {
+    out += '-';
+    ++q;
+  }
+  const char* e = static_cast<const char*>(std::memchr(q, 'e', static_cast<std::size_t>(end - q)));
+  std::string digits;
+  for (; q < e; ++q)
+    if (*q != '.') digits += *q;
+  int exp = 0;
+  std::from_chars(e + 1 + (e[1] == '+'), end, exp);
+  const int nd = static_cast<int>(digits.size());
+  if (exp < 0) {
+    out += "0.";
+    out.append(static_cast<std::size_t>(-exp - 1), '0');
+    out += digits;
+  } else if (exp + 1 >= nd) {
+    out += digits;
+    out.append(static_cast<std::size_t>(exp + 1 - nd), '0');
+  } else {
+    out.append(digits, 0, static_cast<std::size_t>(exp + 1));
+    out += '.';
+    out.append(digits, static_cast<std::size_t>(exp + 1));
+  }
 }
 
 // "Placement(x=1, y=-2.5, orientation=90, mirror=false)"; the box is not shown.
