@@ -77,7 +77,7 @@ def test_numpy_booleans_are_taken_through_their_bool():
     assert Placement(0, 0, 0, fake_numpy_bool("bool", False), BOX).mirror is False
     with pytest.raises(TypeError, match="'bool_' object cannot be converted to 'PyBool'"):
         Placement(0, 0, 0, type("bool_", (), {"__module__": "mynumpy"})(), BOX)
-    with pytest.raises(TypeError, match="object of type 'bool_' does not define a '__bool__' conversion"):
+    with pytest.raises(TypeError, match=r"^object of type '<class 'numpy\.bool_'>' does not define a '__bool__' conversion$"):
         Placement(0, 0, 0, fake_numpy_bool("bool_", True, with_bool=False), BOX)
 
 
@@ -344,6 +344,9 @@ def test_placed_instance_record_defaults_and_errors():
     assert i.settings is None and i.cell == "C" and i.array is None
     with pytest.raises(TypeError, match="argument 'name'"):
         PlacedInstance.from_dict(PlacedInstance("k", "c").to_dict(), None)
+    # Parameters are converted in order: a bad `data` is reported before a bad `name`.
+    with pytest.raises(TypeError, match="^argument 'data': 'int' object cannot be converted to 'PyString'$"):
+        PlacedInstance.from_json(5, 5)
 
 
 def test_pydantic_hook():

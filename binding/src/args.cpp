@@ -225,7 +225,12 @@ bool arg_bool(PyObject* obj, const char* param, bool& out) {
   Ref method = Ref::steal(PyObject_GetAttrString(reinterpret_cast<PyObject*>(Py_TYPE(obj)), "__bool__"));
   if (!method) {
     PyErr_Clear();
-    return raise_false(PyExc_TypeError, "object of type '" + type_name(obj) + "' does not define a '__bool__' conversion");
+    // The type as str() shows it: "<class 'numpy.bool_'>".
+    Ref shown = Ref::steal(PyObject_Str(reinterpret_cast<PyObject*>(Py_TYPE(obj))));
+    std::string_view text;
+    if (!shown || !utf8(shown.get(), text)) return false;
+    return raise_false(PyExc_TypeError,
+                       "object of type '" + std::string(text) + "' does not define a '__bool__' conversion");
   }
   Ref result = Ref::steal(PyObject_CallFunctionObjArgs(method.get(), obj, nullptr));
   if (!result) return false;

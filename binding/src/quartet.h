@@ -97,8 +97,9 @@ Ref from_json_method(PyObject*, const FastArgs& a) {
 }
 
 // The variants for a record without the object's name: `name` (by position or keyword,
-// default "") is converted before the record is read. A class of one layer whose value is
-// its record (with a `name` field beside it) reads straight into the new object.
+// default "") is converted in parameter order (after from_json's `data`) and before the
+// record is read. A class of one layer whose value is its record (with a `name` field
+// beside it) reads straight into the new object.
 template <class C>
 concept RecordInPlace = std::is_same_v<typename C::Record, typename C::Value> &&
                         std::is_same_v<typename C::Object, Obj<typename C::Value>>;
@@ -128,10 +129,10 @@ Ref from_json_named_method(PyObject*, const FastArgs& a) {
   static const std::string fname = qualified<C>("from_json");
   static const Signature sig(fname.c_str(), {"data", "name"}, 1);
   PyObject* argv[2];
-  std::string name;
-  if (!sig.bind(a, argv) || (argv[1] && !arg_string(argv[1], "name", name))) return {};
   std::string_view text;
-  if (!arg_str(argv[0], "data", text)) return {};
+  std::string name;
+  if (!sig.bind(a, argv) || !arg_str(argv[0], "data", text) || (argv[1] && !arg_string(argv[1], "name", name)))
+    return {};
   if constexpr (RecordInPlace<C>) {
     return build<C>([&](typename C::Value& v) {
       if (Status st = read_json(text, v); !st) return core_error_false(std::move(st).error());
