@@ -280,6 +280,11 @@ def test_from_wire_defaults_and_subclasses():
          "argument 'name': 'int' object cannot be converted to 'PyString'"),
         (lambda: NetlistInstance.from_json('{"kcl":"k","component":"c"} x'), ValueError,
          "deserialize: trailing characters at line 1 column 29"),
+        # arguments convert in signature order: `data` before `name`
+        (lambda: NetlistInstance.from_json(5, 5), TypeError,
+         "argument 'data': 'int' object cannot be converted to 'PyString'"),
+        (lambda: NetlistInstance.from_json("{", 5), TypeError,
+         "argument 'name': 'int' object cannot be converted to 'PyString'"),
     ],
 )
 def test_wire_errors(call, exc, text):
