@@ -17,6 +17,18 @@ pytestmark = pytest.mark.skipif(Net is None or NetlistInstance is None, reason="
 NO_VARIANT = "data did not match any variant of untagged enum NetMember"
 
 
+class OddInt(int):
+    """An int that renders and shifts itself otherwise: read for its value all the same."""
+
+    def __str__(self):
+        return "odd"
+
+    __repr__ = __str__
+
+    def __rshift__(self, other):
+        return "odd"
+
+
 @pytest.mark.parametrize(
     "member, expected",
     [
@@ -39,6 +51,12 @@ NO_VARIANT = "data did not match any variant of untagged enum NetMember"
             {"instance": "u1", "port": "a", "ia": 2**64, "ib": 1},
             "invalid type: integer `18446744073709551616` as u128, expected any value",
         ),
+        (
+            ["u1", "a", OddInt(-(2**64)), 1],
+            "invalid type: integer `-18446744073709551616` as i128, expected any value",
+        ),
+        (["u1", "a", OddInt(2**64), 1], "invalid type: integer `18446744073709551616` as u128, expected any value"),
+        (["u1", "a", OddInt(2), OddInt(-3)], "PortArrayRef(instance='u1', port='a', ia=2, ib=-3)"),
         ([object()], "unsupported type object"),
     ],
 )
@@ -82,6 +100,8 @@ def test_settings_set_keeps_iteration_order():
         (2**64, "JSON number out of range"),
         (-(2**63) - 1, "JSON number out of range"),
         (2**200, "OverflowError: Python int too large to convert to C long"),
+        (OddInt(2**64), "JSON number out of range"),
+        (OddInt(2**200), "OverflowError: Python int too large to convert to C long"),
         (b"x", "invalid type: byte array, expected any valid JSON value"),
         (bytearray(b"x"), "unexpected type: 'bytearray' object cannot be converted to 'PyBytes'"),
         ({1: "x"}, "unexpected type: 'int' object cannot be converted to 'PyString'"),

@@ -464,11 +464,14 @@ class Reader {
   }
 
   // Whether a Python int beyond 64 bits still fits 128 bits (u128 for non-negative, i128 for
-  // negative). When it does not, the interpreter's OverflowError is left pending.
+  // negative). When it does not, the interpreter's OverflowError is left pending. The value
+  // is probed as a plain int, so a subclass's own operators take no part.
   static bool fits_128(PyObject* obj, bool non_negative) {
+    Ref value = Ref::steal(PyNumber_Index(obj));
+    if (!value) return false;
     Ref shift = Ref::steal(PyLong_FromLong(64));
     if (!shift) return false;
-    Ref high = Ref::steal(PyNumber_Rshift(obj, shift.get()));
+    Ref high = Ref::steal(PyNumber_Rshift(value.get(), shift.get()));
     if (!high) return false;
     if (non_negative) {
       unsigned long long u = PyLong_AsUnsignedLongLong(high.get());
@@ -598,7 +601,9 @@ class Reader {
       case IntForm::Beyond64: break;
       default: return fail_py();
     }
-    Ref text = Ref::steal(PyObject_Str(obj));
+    // The digits of the plain int value (a subclass may render itself otherwise).
+    Ref value = Ref::steal(PyNumber_Index(obj));
+    Ref text = value ? Ref::steal(PyObject_Str(value.get())) : Ref{};
     std::string_view digits;
     if (!text || !utf8(text.get(), digits)) return fail_py();
     std::string unexpected = "integer `" + std::string(digits) + (n.negative ? "` as i128" : "` as u128");
