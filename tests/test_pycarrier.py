@@ -130,3 +130,26 @@ def test_info_must_map_str_keys():
     with pytest.raises(ValueError, match=r"^from_dict: unexpected type: 'int' object cannot be converted to 'PyString'$"):
         NetlistInstance("k", "c", info={1: "x"})
     assert NetlistInstance("k", "c", info={"b": 1, "a": 2}).info == {"a": 2, "b": 1}
+
+
+Placement = getattr(vondrel, "Placement", None)
+
+
+@pytest.mark.skipif(Placement is None, reason="Placement not registered")
+@pytest.mark.parametrize("change", ["clear", "add"])
+def test_record_entries_are_taken_before_values_are_read(change):
+    # A value's own conversion changes the dict being read: the entries read are still those
+    # the dict held when reading began.
+    record = {"x": None, "y": 2, "orientation": 0, "mirror": False, "bbox": {"left": 0, "bottom": 0, "right": 1, "top": 1}}
+
+    class Meddler:
+        def __float__(self):
+            if change == "clear":
+                record.clear()
+            else:
+                record.update({f"k{i}": i for i in range(50)})
+            return 1.5
+
+    record["x"] = Meddler()
+    placement = Placement.from_dict(record)
+    assert (placement.x, placement.y) == (1.5, 2.0)

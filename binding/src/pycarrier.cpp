@@ -316,16 +316,30 @@ class Reader {
   }
 
   // The map access the record driver walks: keys in the mapping's order.
+  // The entries are taken up front, as the mapping's key list and value list, so Python code
+  // run while a value is read (a __float__, __index__ or __bool__ that changes the mapping)
+  // cannot change which entries are read. A small exact dict is copied without building lists.
   struct MapAccess {
     MapAccess(Reader& reader, PyObject* mapping) : r(reader), obj(mapping) {}
+    static constexpr Py_ssize_t kInline = 8;  // more than any record has keys
     Reader& r;
     PyObject* obj;
-    Ref keys, values;  // for mappings other than an exact dict
+    Ref inline_keys[kInline], inline_values[kInline];  // a small exact dict
+    Ref keys, values;                                  // any other mapping
     Py_ssize_t pos = 0, n = 0;
-    Ref key, value;    // current entry, held
+    Ref key, value;  // current entry, held
 
     bool start() {
-      if (PyDict_CheckExact(obj)) return true;
+      if (PyDict_CheckExact(obj) && PyDict_Size(obj) <= kInline) {
+        PyObject *k, *v;
+        Py_ssize_t at = 0;
+        while (PyDict_Next(obj, &at, &k, &v)) {
+          inline_keys[n] = Ref::borrow(k);
+          inline_values[n] = Ref::borrow(v);
+          ++n;
+        }
+        return true;
+      }
       keys = Ref::steal(PyMapping_Keys(obj));
       if (!keys) return r.fail_py();
       values = Ref::steal(PyMapping_Values(obj));
@@ -338,13 +352,12 @@ class Reader {
     static int failed(bool) { return -1; }
 
     int next_key(std::string_view& out) {
+      if (pos >= n) return 0;
       if (!keys) {
-        PyObject *k, *v;
-        if (!PyDict_Next(obj, &pos, &k, &v)) return 0;
-        key = Ref::borrow(k);
-        value = Ref::borrow(v);
+        key = std::move(inline_keys[pos]);
+        value = std::move(inline_values[pos]);
+        ++pos;
       } else {
-        if (pos >= n) return 0;
         key = Ref::steal(PySequence_GetItem(keys.get(), pos));
         if (!key) return failed(r.fail_py());
         value = Ref::steal(PySequence_GetItem(values.get(), pos));
