@@ -239,7 +239,7 @@ PyMethodDef netlist_port_methods[] = {
 
 // The attributes but PortRef.name carry an empty docstring.
 PyGetSetDef netlist_port_getset[] = {
-    attribute<&get_name, &set_name>("name", ""),
+    attribute<&get_name, &set_name>("name"),
     kGetSetEnd,
 };
 
@@ -256,8 +256,8 @@ PyMethodDef port_ref_methods[] = {
 };
 
 PyGetSetDef port_ref_getset[] = {
-    attribute<&get_instance, &set_instance>("instance", ""),
-    attribute<&get_port, &set_port>("port", ""),
+    attribute<&get_instance, &set_instance>("instance"),
+    attribute<&get_port, &set_port>("port"),
     attribute<&get_port>("name",
                          "Alias for `port`, preserving the historical `.name` accessor from\n"
                          "the pre-spinout pydantic `PortRef`. Inherited by `PortArrayRef`."),
@@ -277,8 +277,8 @@ PyMethodDef port_array_ref_methods[] = {
 };
 
 PyGetSetDef port_array_ref_getset[] = {
-    attribute<&get_ia, &set_ia>("ia", ""),
-    attribute<&get_ib, &set_ib>("ib", ""),
+    attribute<&get_ia, &set_ia>("ia"),
+    attribute<&get_ib, &set_ib>("ib"),
     kGetSetEnd,
 };
 

@@ -145,12 +145,13 @@ constexpr PyMethodDef classmethod(const char* name, const char* doc) {
 constexpr PyMethodDef kMethodsEnd{nullptr, nullptr, 0, nullptr};
 
 // A read-only attribute: attribute<&get>("x"); a settable one: attribute<&get, &set>("x").
+// An attribute without documentation has the empty docstring "".
 template <GetterFn G>
-constexpr PyGetSetDef attribute(const char* name, const char* doc = nullptr) {
+constexpr PyGetSetDef attribute(const char* name, const char* doc = "") {
   return PyGetSetDef{name, &getter_entry<G>, nullptr, doc, nullptr};
 }
 template <GetterFn G, SetterFn S>
-constexpr PyGetSetDef attribute(const char* name, const char* doc = nullptr) {
+constexpr PyGetSetDef attribute(const char* name, const char* doc = "") {
   return PyGetSetDef{name, &getter_entry<G>, &setter_entry<S>, doc, nullptr};
 }
 constexpr PyGetSetDef kGetSetEnd{nullptr, nullptr, nullptr, nullptr, nullptr};
