@@ -89,6 +89,22 @@ def test_settings_values(value, expected):
     assert got == expected and type(got) is type(expected)
 
 
+class IndexedList(list):
+    """A list subclass that answers length and items itself: read through them, by index."""
+
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, i):
+        return {"name": "by-index"} if isinstance(i, int) else list.__getitem__(self, i)
+
+
+def test_sequence_subclasses_are_read_by_index():
+    value = IndexedList([{"name": "a"}, {"name": "b"}])
+    assert repr(Net.from_dict(value)) == "Net([NetlistPort(name='by-index')])"
+    assert NetlistInstance("k", "c", settings=value).settings == [{"name": "by-index"}]
+
+
 def test_settings_set_keeps_iteration_order():
     s = {3, 1, 2}
     assert NetlistInstance("k", "c", settings=s).settings == list(s)

@@ -76,7 +76,8 @@ int for_each_item(PyObject* obj, Fn&& fn) {
   return 1;
 }
 
-// Sequence read by index (list, tuple, registered Sequence) or a set in iteration order.
+// Sequence read by index (list, tuple, registered Sequence) or a set in iteration order. An
+// exact list or tuple is read in place; a subclass through its own length and item access.
 template <class Fn>
 int for_each_element(PyObject* obj, bool as_set, Fn&& fn) {
   if (as_set) {
@@ -87,7 +88,7 @@ int for_each_element(PyObject* obj, bool as_set, Fn&& fn) {
     }
     return PyErr_Occurred() ? -1 : 1;
   }
-  if (PyList_Check(obj)) {
+  if (PyList_CheckExact(obj)) {
     for (Py_ssize_t i = 0; i < PyList_Size(obj); ++i) {
       Ref item = Ref::borrow(PyList_GetItem(obj, i));
       if (!item) return -1;
@@ -95,7 +96,7 @@ int for_each_element(PyObject* obj, bool as_set, Fn&& fn) {
     }
     return 1;
   }
-  if (PyTuple_Check(obj)) {
+  if (PyTuple_CheckExact(obj)) {
     Py_ssize_t n = PyTuple_Size(obj);
     for (Py_ssize_t i = 0; i < n; ++i) {
       if (!fn(PyTuple_GetItem(obj, i))) return 0;
