@@ -149,6 +149,27 @@ void BM_RemoveInstances(benchmark::State& state) {
 }
 BENCHMARK(BM_RemoveInstances)->Arg(1)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
 
+// Removes state.range(0) instances that all sit on one supply net of every instance: each
+// removal takes over what the one before it left of that net.
+void BM_RemoveInstancesOnASharedNet(benchmark::State& state) {
+  Netlist shared = base();
+  Net supply;
+  supply.members.reserve(kInstances);
+  for (int i = 0; i < kInstances; ++i) supply.members.push_back(PortRef{inst_name(i), "VDD"});
+  shared.nets.push_back(std::move(supply));
+  std::vector<std::string> names;
+  for (int i = 0; i < state.range(0); ++i) names.push_back(inst_name(i * 97 % kInstances));
+  for (auto _ : state) {
+    state.PauseTiming();
+    Netlist copy = shared;
+    std::vector<std::string> arg = names;
+    state.ResumeTiming();
+    (void)copy.remove_instances(std::move(arg));
+    benchmark::DoNotOptimize(copy);
+  }
+}
+BENCHMARK(BM_RemoveInstancesOnASharedNet)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

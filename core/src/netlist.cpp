@@ -86,55 +86,82 @@ namespace {
 constexpr std::size_t kEraseOneByOne = 4;
 }  // namespace
 
-// Handles the names one after the other, as if each removal walked every net, but finds
-// the nets a name touches through an index built in one pass: untouched nets are never
-// copied or moved, and a merged net is indexed again for the later names it refers to.
+// Handles the names one after the other, as if each removal walked every net and replaced
+// the nets it touched by one merged net, without moving a member more than once. Every
+// member comes from one of the given nets, so each given net is followed to the merged net
+// that holds it now: a forest whose roots are the nets alive at this point, each merged net
+// the parent of the nets it took over. The members of a touched net that refer to removed
+// names are dropped when the merged nets are built at the end (a name's members always sit
+// in a net that its own removal touched, and an untouched net refers to no removed name).
 Status Netlist::remove_instances(std::vector<std::string> names) {
   if (names.empty()) return ok_status();
 
-  // Name -> positions (ascending) of the nets that refer to it, over `work` below.
+  // Name -> positions (ascending) of the given nets that refer to it.
   std::unordered_map<std::string_view, std::vector<std::size_t>> touching;
   touching.reserve(names.size());
   for (const std::string& n : names) touching.try_emplace(n);
-
-  const auto index_net = [&touching](const Net& net, std::size_t pos) {
-    for (const NetMember& m : net.members) {
+  const std::size_t given = nets.size();
+  for (std::size_t i = 0; i < given; ++i) {
+    for (const NetMember& m : nets[i].members) {
       const std::string* inst = member_instance(m);
       if (inst == nullptr) continue;
       auto it = touching.find(*inst);
       if (it == touching.end()) continue;
-      if (it->second.empty() || it->second.back() != pos) it->second.push_back(pos);
+      if (it->second.empty() || it->second.back() != i) it->second.push_back(i);
     }
-  };
+  }
 
-  std::vector<Net> work = std::move(nets);
-  for (std::size_t i = 0; i < work.size(); ++i) index_net(work[i], i);
-  std::vector<char> alive(work.size(), 1);
-  work.reserve(work.size() + names.size());
-  alive.reserve(work.size() + names.size());
+  // Nodes: the given nets (0 .. given-1), then one merged net per name, in name order.
+  // parent[x] == x while x is alive; a merged net is always newer than the nets it takes.
+  const std::size_t total = given + names.size();
+  std::vector<std::size_t> parent(total);
+  for (std::size_t x = 0; x < total; ++x) parent[x] = x;
+  const auto root = [&parent](std::size_t x) {
+    while (parent[x] != x) {
+      parent[x] = parent[parent[x]];
+      x = parent[x];
+    }
+    return x;
+  };
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    const std::size_t merged = given + k;
+    // A name given again finds its members already dropped: it touches nothing.
+    std::vector<std::size_t>& positions = touching.find(names[k])->second;
+    for (std::size_t pos : positions) parent[root(pos)] = merged;
+    positions.clear();
+  }
+
+  // The given nets each merged net holds, in net order.
+  std::vector<std::vector<std::size_t>> held(names.size());
+  for (std::size_t i = 0; i < given; ++i) {
+    const std::size_t r = root(i);
+    if (r != i) held[r - given].push_back(i);
+  }
 
   std::unordered_set<std::string_view> removed;
   removed.reserve(names.size());
-  for (const std::string& n : names) {
-    removed.insert(n);
-    std::vector<std::size_t> positions = std::move(touching.find(n)->second);
-    touching.find(n)->second.clear();
+  for (const std::string& n : names) removed.insert(n);
+
+  std::vector<Net> work = std::move(nets);
+  nets.clear();
+  nets.reserve(total);
+  for (std::size_t i = 0; i < given; ++i)
+    if (parent[i] == i) nets.push_back(std::move(work[i]));
+  for (std::size_t k = 0; k < names.size(); ++k) {
+    if (parent[given + k] != given + k) continue;
+    std::size_t count = 0;
+    for (std::size_t pos : held[k]) count += work[pos].members.size();
     std::vector<NetMember> merged;
-    for (std::size_t pos : positions) {
-      if (!alive[pos]) continue;
-      alive[pos] = 0;
+    merged.reserve(count);
+    for (std::size_t pos : held[k]) {
       for (NetMember& m : work[pos].members) {
         const std::string* inst = member_instance(m);
-        if (inst != nullptr && *inst == n) continue;
+        if (inst != nullptr && removed.count(*inst) != 0) continue;
         merged.push_back(std::move(m));
       }
-      work[pos].members.clear();
-      work[pos].members.shrink_to_fit();
     }
     sort_members(merged);
-    work.push_back(Net{std::move(merged)});
-    alive.push_back(1);
-    index_net(work.back(), work.size() - 1);
+    nets.push_back(Net{std::move(merged)});
   }
 
   // Erasing one entry shifts the entries behind it; past a handful of names one
@@ -144,11 +171,6 @@ Status Netlist::remove_instances(std::vector<std::string> names) {
   } else {
     instances.erase_if([&removed](const std::string& key, const NetlistInstance&) { return removed.count(key) != 0; });
   }
-
-  nets.clear();
-  nets.reserve(work.size());
-  for (std::size_t i = 0; i < work.size(); ++i)
-    if (alive[i]) nets.push_back(std::move(work[i]));
   return ok_status();
 }
 
