@@ -50,7 +50,8 @@ struct Selected {
   const NetlistData* netlist;  // the cell's netlist
 };
 
-// A port of an inlined instance: (position in the selection, port name).
+// A port of an inlined instance that no net inside its cell reaches: (position in the
+// selection, port name). Only parent nets can reach such a port.
 struct PortKey {
   std::uint32_t sel;
   std::string_view port;
@@ -63,14 +64,25 @@ struct PortKeyHash {
   }
 };
 
-// The nets that reach one port: the first one seen (the others are united with it), and
-// whether some net inside the cell reaches it.
-struct PortNets {
-  std::size_t first;
-  bool inner = false;
+// The top-level ports that the nets of one inlined cell reach, numbered in the order the nets
+// first reach them, and the number of each top-level member of those nets in net and member
+// order. Built once per cell and pass: every inlined instance of the cell has these ports,
+// one slot each.
+struct CellPorts {
+  std::unordered_map<std::string_view, std::uint32_t> id;
+  std::vector<std::uint32_t> member_ids;
 };
 
-using PortNetMap = std::unordered_map<PortKey, PortNets, PortKeyHash>;
+CellPorts cell_ports(const NetlistData& cell) {
+  CellPorts out;
+  for (const Net& net : cell.nets)
+    for (const NetMember& m : net.members)
+      if (const auto* p = std::get_if<NetlistPort>(&m)) {
+        const auto [it, fresh] = out.id.try_emplace(p->name, static_cast<std::uint32_t>(out.id.size()));
+        out.member_ids.push_back(it->second);
+      }
+  return out;
+}
 
 std::string skip_message(const std::string& instance, std::string_view reason) {
   std::string msg = "not flattening instance ";
@@ -89,13 +101,6 @@ std::string joined(std::string_view parent, std::string_view separator, std::str
   return out;
 }
 
-// Notes that `pk` is reached by new net `index`, joining it with the nets seen before.
-PortNetMap::value_type& reach(PortNetMap& ports, UnionFind& uf, PortKey pk, std::size_t index) {
-  auto [it, fresh] = ports.try_emplace(pk, PortNets{index});
-  if (!fresh) uf.unite(it->second.first, index);
-  return *it;
-}
-
 // The nets after a pass that inlines `selection`. `old_instances` still holds every old
 // instance name; `sel_of_pos` maps an old instance position to its selection index.
 Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap<NetlistInstance>& old_instances,
@@ -106,8 +111,28 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap
 
   std::vector<std::vector<NetMember>> nets(total);
   UnionFind uf(total);
-  PortNetMap ports;
-  std::vector<const PortNetMap::value_type*> connections;
+
+  // The ports of each inlined instance that the nets of its cell reach: one slot per port,
+  // holding the first new net that reached it (every later one is united with it).
+  std::unordered_map<const NetlistData*, std::uint32_t> cell_of_netlist;
+  std::vector<CellPorts> cells;
+  std::vector<std::uint32_t> cell_of_sel(selection.size());
+  std::vector<std::size_t> base(selection.size() + 1, 0);
+  for (std::uint32_t sel = 0; sel < selection.size(); ++sel) {
+    const auto [it, fresh] =
+        cell_of_netlist.try_emplace(selection[sel].netlist, static_cast<std::uint32_t>(cells.size()));
+    if (fresh) cells.push_back(cell_ports(*selection[sel].netlist));
+    cell_of_sel[sel] = it->second;
+    base[sel + 1] = base[sel] + cells[it->second].id.size();
+  }
+  constexpr std::size_t kNoNet = static_cast<std::size_t>(-1);
+  std::vector<std::size_t> slot_net(base.back(), kNoNet);
+  const auto reach = [&uf](std::size_t& first, std::size_t index) {
+    if (first == kNoNet) first = index;
+    else uf.unite(first, index);
+  };
+  // Ports that only parent nets reach (let through by allow_unconnected_ports).
+  std::unordered_map<PortKey, std::size_t, PortKeyHash> outer_ports;
 
   const auto selection_of = [&](const std::string& instance) -> std::uint32_t {
     const std::size_t pos = old_instances.index_of(instance);
@@ -117,7 +142,8 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap
   // Parent nets keep their order and indices; references to inlined instances are cut
   // and recorded against the port they reached (array elements count as the port).
   // Members that are cut stay in place in `old_nets`, so the port names viewed from the
-  // map keys stay valid.
+  // map keys stay valid. The first cut connection that no inside net takes over would be
+  // dropped: it is refused unless allow_unconnected_ports.
   for (std::size_t i = 0; i < old_nets.size(); ++i) {
     std::vector<NetMember>& dst = nets[i];
     dst.reserve(old_nets[i].members.size());
@@ -127,7 +153,15 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap
         if (sel != kNone) {
           const std::string& port =
               std::holds_alternative<PortRef>(m) ? std::get<PortRef>(m).port : std::get<PortArrayRef>(m).port;
-          connections.push_back(&reach(ports, uf, PortKey{sel, port}, i));
+          const CellPorts& cp = cells[cell_of_sel[sel]];
+          if (const auto id = cp.id.find(port); id != cp.id.end()) {
+            reach(slot_net[base[sel] + id->second], i);
+          } else if (!options.allow_unconnected_ports) {
+            const Selected& s = selection[sel];
+            return Error::flatten_unconnected_port(*s.name, port, *s.cell);
+          } else {
+            reach(outer_ports.try_emplace(PortKey{sel, port}, kNoNet).first->second, i);
+          }
           continue;
         }
       }
@@ -139,13 +173,15 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap
   std::size_t j = old_nets.size();
   for (std::uint32_t sel = 0; sel < selection.size(); ++sel) {
     const Selected& s = selection[sel];
+    const std::uint32_t* port_id = cells[cell_of_sel[sel]].member_ids.data();
+    std::size_t* slots = slot_net.data() + base[sel];
     std::string prefix = joined(*s.name, options.separator, {});
     for (const Net& net : s.netlist->nets) {
       std::vector<NetMember>& dst = nets[j];
       dst.reserve(net.members.size());
       for (const NetMember& m : net.members) {
-        if (const auto* p = std::get_if<NetlistPort>(&m)) {
-          reach(ports, uf, PortKey{sel, p->name}, j).second.inner = true;
+        if (std::holds_alternative<NetlistPort>(m)) {
+          reach(slots[*port_id++], j);
         } else if (const auto* r = std::get_if<PortRef>(&m)) {
           dst.emplace_back(PortRef{prefix + r->instance, r->port});
         } else {
@@ -154,16 +190,6 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap
         }
       }
       ++j;
-    }
-  }
-
-  // A connection that no inside net takes over would be dropped.
-  if (!options.allow_unconnected_ports) {
-    for (const auto* c : connections) {
-      if (!c->second.inner) {
-        const Selected& s = selection[c->first.sel];
-        return Error::flatten_unconnected_port(*s.name, std::string(c->first.port), *s.cell);
-      }
     }
   }
 

@@ -364,6 +364,19 @@ TEST(Flatten, UnconnectedPortIsRefused) {
   EXPECT_NE(run.error().find("port \"A\""), std::string::npos);
 }
 
+// Instances of one cell share its port numbering but each has its own ports; another cell
+// with the same port names keeps its own too.
+TEST(Flatten, EachInlinedInstanceHasItsOwnPorts) {
+  Flat run;
+  run.top.placed("x1", "INV").placed("x2", "INV").placed("b", "BUF").inst("y");
+  run.top.net({P("IN"), R("x1", "A")}).net({R("x2", "A"), P("OUT")}).net({R("x1", "Y"), R("b", "A")});
+  run.top.net({R("x2", "Y"), R("y", "Q")}).net({R("b", "Y"), R("y", "R")});
+  run.netlists["INV"] = Cell().inst("m1").net({P("Y"), R("m1", "D")}).net({R("m1", "G"), P("A")}).d;
+  run.netlists["BUF"] = Cell().inst("m1").net({P("A"), P("Y")}).d;
+  EXPECT_EQ(run.ok().data.nets, (Nets{Net{{P("IN"), R("x1.m1", "G")}}, Net{{P("OUT"), R("x2.m1", "G")}},
+                                      Net{{R("x1.m1", "D"), R("y", "R")}}, Net{{R("x2.m1", "D"), R("y", "Q")}}}));
+}
+
 TEST(Flatten, ThreeLevelsByHand) {
   // TOP: ports IN, OUT; u1 (BUF): IN -> u1.A, u1.Y -> OUT, and t (kept, unknown) on u1.Y.
   // BUF: ports A, Y; i1, i2 of INV: A -> i1.A, i1.Y -> i2.A (net n), i2.Y -> Y.
