@@ -170,6 +170,24 @@ void BM_RemoveInstancesOnASharedNet(benchmark::State& state) {
 }
 BENCHMARK(BM_RemoveInstancesOnASharedNet)->Arg(100)->Arg(10000)->Unit(benchmark::kMillisecond);
 
+// Adds one net per top-level port of a cell with state.range(0) ports, each net holding its
+// port and a reference to one instance.
+void BM_AddNetsOnePerPort(benchmark::State& state) {
+  const int count = static_cast<int>(state.range(0));
+  Netlist cell;
+  for (int p = 0; p < count; ++p) cell.create_port("PIN_" + std::to_string(p));
+  (void)cell.create_inst_with_info("u", "kcl", "INV", JsonValue(), 1, 1, JsonObject());
+  for (auto _ : state) {
+    state.PauseTiming();
+    Netlist copy = cell;
+    state.ResumeTiming();
+    for (int p = 0; p < count; ++p)
+      (void)copy.add_net(Net{{NetlistPort{"PIN_" + std::to_string(p)}, PortRef{"u", "A"}}});
+    benchmark::DoNotOptimize(copy);
+  }
+}
+BENCHMARK(BM_AddNetsOnePerPort)->Arg(1000)->Arg(20000)->Unit(benchmark::kMillisecond);
+
 }  // namespace
 
 BENCHMARK_MAIN();

@@ -36,7 +36,9 @@ Result<NetlistInstance> Netlist::create_inst_with_info(std::string name, std::st
 
 namespace {
 
-// Above this many (top-level members x ports) the port check goes through a hash set.
+// A net with more top-level members than this checks them through a hash set of the port
+// names (when there are enough ports); a few members are cheaper to look for one by one.
+constexpr std::size_t kLinearPortMembers = 8;
 constexpr std::size_t kLinearPortScan = 256;
 
 }  // namespace
@@ -49,7 +51,7 @@ Status Netlist::add_net(Net&& net) {
   std::size_t port_members = 0;
   for (const NetMember& m : members) port_members += std::holds_alternative<NetlistPort>(m);
   std::unordered_set<std::string_view> port_names;
-  const bool use_set = port_members * ports.size() > kLinearPortScan;
+  const bool use_set = port_members > kLinearPortMembers && port_members * ports.size() > kLinearPortScan;
   if (use_set) {
     port_names.reserve(ports.size());
     for (const NetlistPort& p : ports) port_names.insert(p.name);
