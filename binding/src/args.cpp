@@ -44,51 +44,39 @@ bool Signature::too_many_positional(Py_ssize_t given) const {
 }
 
 bool Signature::place_keyword(PyObject* key, PyObject* value, PyObject** out) const {
+  auto is = [&](int i) { return PyUnicode_CompareWithASCIIString(key, names_[i]) == 0; };
   // Keyword-only parameters first, then the positional ones.
-  for (int i = n_positional_; i < n_; ++i) {
-    if (PyUnicode_CompareWithASCIIString(key, names_[i]) == 0) {
-      if (out[i]) return raise_false(PyExc_TypeError, std::string(fname_) + " got multiple values for argument '" + names_[i] + "'");
-      out[i] = value;
-      return true;
-    }
+  int slot = -1;
+  for (int i = n_positional_; i < n_ && slot < 0; ++i)
+    if (is(i)) slot = i;
+  for (int i = 0; i < n_positional_ && slot < 0; ++i)
+    if (is(i)) slot = i;
+  if (slot < 0) {
+    std::string_view text;
+    if (!utf8(key, text)) return false;
+    return raise_false(PyExc_TypeError,
+                       std::string(fname_) + " got an unexpected keyword argument '" + std::string(text) + "'");
   }
-  for (int i = 0; i < n_positional_; ++i) {
-    if (PyUnicode_CompareWithASCIIString(key, names_[i]) == 0) {
-      if (out[i]) return raise_false(PyExc_TypeError, std::string(fname_) + " got multiple values for argument '" + names_[i] + "'");
-      out[i] = value;
-      return true;
-    }
-  }
-  std::string_view text;
-  if (!utf8(key, text)) return false;
-  return raise_false(PyExc_TypeError,
-                     std::string(fname_) + " got an unexpected keyword argument '" + std::string(text) + "'");
+  if (out[slot])
+    return raise_false(PyExc_TypeError, std::string(fname_) + " got multiple values for argument '" + names_[slot] + "'");
+  out[slot] = value;
+  return true;
+}
+
+bool Signature::report_missing(int first, int last, const char* kind, PyObject** out) const {
+  const char* missing[kMax];
+  int m = 0;
+  for (int i = first; i < last; ++i)
+    if (!out[i]) missing[m++] = names_[i];
+  if (m == 0) return true;
+  return raise_false(PyExc_TypeError, std::string(fname_) + " missing " + std::to_string(m) + " required " + kind +
+                                          (m == 1 ? " argument: " : " arguments: ") + name_list(missing, m));
 }
 
 bool Signature::check_missing(Py_ssize_t nargs, PyObject** out) const {
-  if (nargs < required_) {
-    const char* missing[kMax];
-    int m = 0;
-    for (int i = 0; i < required_; ++i)
-      if (!out[i]) missing[m++] = names_[i];
-    if (m > 0) {
-      std::string msg = std::string(fname_) + " missing " + std::to_string(m) + " required positional " +
-                        (m == 1 ? "argument" : "arguments") + ": " + name_list(missing, m);
-      return raise_false(PyExc_TypeError, msg);
-    }
-  }
-  if (kw_required_ > 0) {
-    const char* missing[kMax];
-    int m = 0;
-    for (int i = n_positional_; i < n_positional_ + kw_required_; ++i)
-      if (!out[i]) missing[m++] = names_[i];
-    if (m > 0) {
-      std::string msg = std::string(fname_) + " missing " + std::to_string(m) + " required keyword " +
-                        (m == 1 ? "argument" : "arguments") + ": " + name_list(missing, m);
-      return raise_false(PyExc_TypeError, msg);
-    }
-  }
-  return true;
+  // A call that gives the required positional parameters by position misses none of them.
+  if (nargs < required_ && !report_missing(0, required_, "positional", out)) return false;
+  return report_missing(n_positional_, n_positional_ + kw_required_, "keyword", out);
 }
 
 bool Signature::bind(const FastArgs& a, PyObject** out) const {
@@ -241,10 +229,6 @@ bool arg_bool(PyObject* obj, const char* param, bool& out) {
 }
 
 bool arg_f64(PyObject* obj, const char* param, double& out) {
-  if (PyFloat_CheckExact(obj)) {
-    out = PyFloat_AsDouble(obj);
-    return true;
-  }
   double v = PyFloat_AsDouble(obj);
   if (v == -1.0 && PyErr_Occurred()) {
     if (pending_error_is(PyExc_TypeError)) return argument_error(param, take_error_message());

@@ -45,6 +45,9 @@ class Signature {
  private:
   bool place_keyword(PyObject* key, PyObject* value, PyObject** out) const;
   bool check_missing(Py_ssize_t nargs, PyObject** out) const;
+  // TypeError "missing N required <kind> argument(s): ..." for the parameters of [first, last)
+  // not given; true when none is missing.
+  bool report_missing(int first, int last, const char* kind, PyObject** out) const;
   bool too_many_positional(Py_ssize_t given) const;
 
   const char* fname_;
