@@ -128,13 +128,19 @@ struct Class {
   static const Value& value(PyObject* o) { return cast(o)->value; }
 };
 
-// A new object of exactly class C holding `v` (null Ref with MemoryError on failure).
+// A new object of `type` (the class called, possibly a Python subclass) holding `v`.
 template <class C>
-Ref wrap(typename C::Value v) {
-  PyBase* b = alloc_object(C::type);
+Ref construct(PyTypeObject* type, typename C::Value v) {
+  PyBase* b = alloc_object(type);
   if (!b) return {};
   C::emplace(reinterpret_cast<typename C::Object*>(b), std::move(v));
   return Ref::steal(reinterpret_cast<PyObject*>(b));
+}
+
+// A new object of exactly class C holding `v` (null Ref with MemoryError on failure).
+template <class C>
+Ref wrap(typename C::Value v) {
+  return construct<C>(C::type, std::move(v));
 }
 
 // A new object of exactly class C (a class of one layer) whose value is default-built and then
@@ -150,15 +156,6 @@ Ref build(Fill&& fill) {
   Ref obj = Ref::steal(reinterpret_cast<PyObject*>(b));
   if (!fill(o->value)) return {};
   return obj;
-}
-
-// A new object of `type` (the class called, possibly a Python subclass) holding `v`.
-template <class C>
-Ref construct(PyTypeObject* type, typename C::Value v) {
-  PyBase* b = alloc_object(type);
-  if (!b) return {};
-  C::emplace(reinterpret_cast<typename C::Object*>(b), std::move(v));
-  return Ref::steal(reinterpret_cast<PyObject*>(b));
 }
 
 // Runs `f` (returning Ref) under a shared borrow of `self`.

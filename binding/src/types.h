@@ -27,24 +27,26 @@ using BinaryFn = Ref (*)(PyObject* self, PyObject* arg);   // item access
 using LenFn = Py_ssize_t (*)(PyObject* self);              // -1 with an exception set
 using ContainsFn = int (*)(PyObject* self, PyObject* item);  // 1, 0, or -1 with an exception set
 
-template <MethodFn F>
-PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+// Runs `call` and hands back its result; a C++ exception escaping it becomes a Python
+// exception and `failed` is returned instead.
+template <class R, class Call>
+R guarded(R failed, Call&& call) noexcept {
   try {
-    return F(self, FastArgs{args, nargs, kwnames}).release();
+    return call();
   } catch (...) {
     set_error_from_exception();
-    return nullptr;
+    return failed;
   }
+}
+
+template <MethodFn F>
+PyObject* method_entry(PyObject* self, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) noexcept {
+  return guarded<PyObject*>(nullptr, [&] { return F(self, FastArgs{args, nargs, kwnames}).release(); });
 }
 
 template <GetterFn F>
 PyObject* getter_entry(PyObject* self, void*) noexcept {
-  try {
-    return F(self).release();
-  } catch (...) {
-    set_error_from_exception();
-    return nullptr;
-  }
+  return guarded<PyObject*>(nullptr, [&] { return F(self).release(); });
 }
 
 template <SetterFn F>
@@ -53,82 +55,42 @@ int setter_entry(PyObject* self, PyObject* value, void*) noexcept {
     PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
     return -1;
   }
-  try {
-    return F(self, value) ? 0 : -1;
-  } catch (...) {
-    set_error_from_exception();
-    return -1;
-  }
+  return guarded(-1, [&] { return F(self, value) ? 0 : -1; });
 }
 
 template <UnaryFn F>
 PyObject* unary_entry(PyObject* self) noexcept {
-  try {
-    return F(self).release();
-  } catch (...) {
-    set_error_from_exception();
-    return nullptr;
-  }
+  return guarded<PyObject*>(nullptr, [&] { return F(self).release(); });
 }
 
 template <HashFn F>
 Py_hash_t hash_entry(PyObject* self) noexcept {
-  try {
-    return F(self);
-  } catch (...) {
-    set_error_from_exception();
-    return -1;
-  }
+  return guarded<Py_hash_t>(-1, [&] { return F(self); });
 }
 
 template <CompareFn F>
 PyObject* compare_entry(PyObject* self, PyObject* other, int op) noexcept {
-  try {
-    return F(self, other, op).release();
-  } catch (...) {
-    set_error_from_exception();
-    return nullptr;
-  }
+  return guarded<PyObject*>(nullptr, [&] { return F(self, other, op).release(); });
 }
 
 template <NewFn F>
 PyObject* new_entry(PyTypeObject* type, PyObject* args, PyObject* kwargs) noexcept {
-  try {
-    return F(type, args, kwargs).release();
-  } catch (...) {
-    set_error_from_exception();
-    return nullptr;
-  }
+  return guarded<PyObject*>(nullptr, [&] { return F(type, args, kwargs).release(); });
 }
 
 template <BinaryFn F>
 PyObject* binary_entry(PyObject* self, PyObject* arg) noexcept {
-  try {
-    return F(self, arg).release();
-  } catch (...) {
-    set_error_from_exception();
-    return nullptr;
-  }
+  return guarded<PyObject*>(nullptr, [&] { return F(self, arg).release(); });
 }
 
 template <LenFn F>
 Py_ssize_t len_entry(PyObject* self) noexcept {
-  try {
-    return F(self);
-  } catch (...) {
-    set_error_from_exception();
-    return -1;
-  }
+  return guarded<Py_ssize_t>(-1, [&] { return F(self); });
 }
 
 template <ContainsFn F>
 int contains_entry(PyObject* self, PyObject* item) noexcept {
-  try {
-    return F(self, item);
-  } catch (...) {
-    set_error_from_exception();
-    return -1;
-  }
+  return guarded(-1, [&] { return F(self, item); });
 }
 
 // Table rows. `doc` of a method starts with its text signature: "to_json($self)\n--\n\n".
