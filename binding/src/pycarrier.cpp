@@ -1,7 +1,6 @@
 #include "pycarrier.h"
 
 #include <cmath>
-#include <cstring>
 #include <unordered_map>
 #include <utility>
 #include <vector>
@@ -129,6 +128,16 @@ PyObject* key_object(std::string_view key) {
 // ---------------------------------------------------------------------------------------
 // Reading.
 
+// Room in `out` for the elements `obj` says it has (a failing len() only loses the hint).
+template <class C>
+void reserve_for(PyObject* obj, C& out) {
+  Py_ssize_t n = PyObject_Size(obj);
+  if (n < 0)
+    PyErr_Clear();
+  else
+    out.reserve(static_cast<std::size_t>(n));
+}
+
 class Reader {
  public:
   std::string error;
@@ -187,7 +196,7 @@ class Reader {
   }
 
   // --- containers
-  // 1 mapping, 0 not (error recorded), -1 error recorded.
+  // Whether `obj` is a mapping; false with the error recorded otherwise.
   bool require_mapping(PyObject* obj) {
     if (PyDict_Check(obj)) return true;
     int r = is_abc(obj, "Mapping");
@@ -216,8 +225,7 @@ class Reader {
     RecursionGuard guard(kWhere);
     if (!guard) return fail_py();
     out.clear();
-    Py_ssize_t hint = PyObject_Size(obj);
-    if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
+    reserve_for(obj, out);
     // Elements are built in place; on failure the caller drops the partial list.
     int r = for_each_element(obj, as_set, [&](PyObject* item) { return read_elem(item, out.emplace_back()); });
     if (r < 0) return fail_py();
@@ -230,8 +238,7 @@ class Reader {
     RecursionGuard guard(kWhere);
     if (!guard) return fail_py();
     out.clear();
-    Py_ssize_t hint = PyObject_Size(obj);
-    if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
+    reserve_for(obj, out);
     int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
       auto& e = out.emplace_back();
       return read_entry(key, value, e.first, e.second);
@@ -245,7 +252,6 @@ class Reader {
     bool as_set;
     return sequence_shape(obj, as_set) && collect(obj, as_set, out, read_elem);
   }
-
 
   bool read(PyObject* obj, std::vector<NetlistPort>& out) {
     return read_list(obj, out, [&](PyObject* item, NetlistPort& p) { return read(item, p); });
@@ -275,8 +281,7 @@ class Reader {
     if (!guard) return fail_py();
     if (!require_mapping(obj)) return false;
     out.clear();
-    Py_ssize_t hint = PyObject_Size(obj);
-    if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
+    reserve_for(obj, out);
     int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
       std::string name;
       V v;
@@ -404,10 +409,7 @@ class Reader {
     if (tp == &PyLong_Type) return read_int(obj, out);
     if (tp == &PyDict_Type) return read_map(obj, out);
     if (tp == &PyList_Type) return read_seq(obj, false, out);
-    if (PyBool_Check(obj)) {
-      out = Out(obj == Py_True);
-      return true;
-    }
+    // bool cannot be subclassed: every bool was taken above.
     if (PyLong_Check(obj)) return read_int(obj, out);
     if (PyList_Check(obj) || PyTuple_Check(obj)) return read_seq(obj, false, out);
     if (PyDict_Check(obj)) return read_map(obj, out);
@@ -437,7 +439,6 @@ class Reader {
     out = std::isfinite(d) ? JsonValue(d) : JsonValue();  // NaN and the infinities read as null
     return true;
   }
-
 
   // A Python int in one of the two 64-bit forms, or how it misses them.
   enum class IntForm { Signed, Unsigned, Beyond64, Error };
@@ -501,7 +502,6 @@ class Reader {
     return collect(obj, as_set, out.v.emplace<JsonArray>(), [&](PyObject* item, JsonValue& v) { return read(item, v); });
   }
 
-
   bool read(PyObject* obj, JsonObject& out) {
     if (!require_mapping(obj)) return false;
     return read_object_entries(obj, out);
@@ -520,7 +520,6 @@ class Reader {
     out = JsonObject::from_unsorted(std::move(entries));
     return true;
   }
-
 
   // --- net members, through the buffered value
   bool read(PyObject* obj, NetMember& out) {
@@ -606,7 +605,6 @@ class Reader {
     return true;
   }
 
-
   bool read_int(PyObject* obj, Content& out) {
     Int n = classify_int(obj);
     switch (n.form) {
@@ -631,7 +629,6 @@ class Reader {
     return true;
   }
 
-
   bool read_map(PyObject* obj, Content& out) {
     Content::Map map;
     if (!collect_items(obj, map, [&](PyObject* key, PyObject* value, Content& k, Content& v) {
@@ -641,7 +638,6 @@ class Reader {
     out = Content(std::move(map));
     return true;
   }
-
 };
 
 // ---------------------------------------------------------------------------------------
@@ -757,7 +753,7 @@ Ref write_py(const T& value) {
   return write(value);
 }
 
-#define VONDREL_PY_CARRIER(T)                                          \
+#define VONDREL_PY_CARRIER(T)                            \
   template bool read_py<T>(PyObject*, T&, std::string&); \
   template Ref write_py<T>(const T&);
 
