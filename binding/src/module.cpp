@@ -49,19 +49,13 @@ const char* short_name(const char* full_name) {
   return dot;
 }
 
-bool register_class(PyObject* module, const ClassSpec& spec) {
+// Builds the class, names it in `all` (the module's __all__) and sets it on the module.
+bool register_class(PyObject* module, PyObject* all, const ClassSpec& spec) {
   PyTypeObject* type = build_class(spec);
   if (!type) return false;
-  Ref all = Ref::steal(PyObject_GetAttrString(module, "__all__"));
-  if (!all) {
-    if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return false;
-    PyErr_Clear();
-    all = Ref::steal(PyList_New(0));
-    if (!all || PyObject_SetAttrString(module, "__all__", all.get()) < 0) return false;
-  }
   const char* name = short_name(spec.full_name);
   Ref text = str(name);
-  if (!text || PyList_Append(all.get(), text.get()) < 0) return false;
+  if (!text || PyList_Append(all, text.get()) < 0) return false;
   return PyObject_SetAttrString(module, name, reinterpret_cast<PyObject*>(type)) == 0;
 }
 
@@ -77,8 +71,10 @@ PyObject* init() {
   if (module_cell) return Ref::borrow(module_cell).release();
   Ref module = Ref::steal(PyModule_Create(&module_def));
   if (!module) return nullptr;
+  Ref all = Ref::steal(PyList_New(0));
+  if (!all || PyObject_SetAttrString(module.get(), "__all__", all.get()) < 0) return nullptr;
   for (const ClassSpec* spec : kClasses) {
-    if (!register_class(module.get(), *spec)) return nullptr;
+    if (!register_class(module.get(), all.get(), *spec)) return nullptr;
   }
   module_cell = Ref::borrow(module.get()).release();
   return module.release();
