@@ -35,7 +35,13 @@ bool arg_name_maps(PyObject* obj, const char* param, SubInstanceCellMaps& out) {
 
 namespace {
 
-NetlistData data_of(const Netlist& netlist) { return NetlistData{netlist.instances, netlist.nets, netlist.ports, {}}; }
+// A copy of the netlist layer of `obj`, and of its extras when `placed` (a PlacedNetlist).
+NetlistData data_of(PyObject* obj, bool placed) {
+  const Netlist& netlist = netlist_of(obj);
+  NetlistData data{netlist.instances, netlist.nets, netlist.ports, {}};
+  if (placed) data.extras = PlacedNetlistClass::extras(obj);
+  return data;
+}
 
 // A copy of a `netlists` value, taken under a shared borrow; false with TypeError for a value
 // of another class, or with the borrow error.
@@ -45,8 +51,7 @@ bool copy_value(PyObject* value, NetlistData& out) {
     return raise_false(PyExc_TypeError, "netlists values must be Netlist or PlacedNetlist");
   Shared guard(value);
   if (!guard) return false;
-  out = data_of(netlist_of(value));
-  if (placed) out.extras = PlacedNetlistClass::extras(value);
+  out = data_of(value, placed);
   return true;
 }
 
@@ -139,15 +144,11 @@ Signature flatten_signature(const char* fname) {
 
 // Netlist.flatten: the receiver's netlist layer in, a plain Netlist out (also for a subclass
 // receiver, and for a PlacedNetlist called through Netlist).
-NetlistData plain_input(PyObject* self) { return data_of(netlist_of(self)); }
+NetlistData plain_input(PyObject* self) { return data_of(self, false); }
 Ref plain_output(NetlistData&& result) { return wrap<NetlistClass>(into_netlist(std::move(result))); }
 
 // PlacedNetlist.flatten: the extras go in and come back composed.
-NetlistData placed_input(PyObject* self) {
-  NetlistData data = data_of(netlist_of(self));
-  data.extras = PlacedNetlistClass::extras(self);
-  return data;
-}
+NetlistData placed_input(PyObject* self) { return data_of(self, true); }
 Ref placed_output(NetlistData&& result) {
   ExtrasMap extras = std::move(result.extras);
   return wrap<PlacedNetlistClass>(PlacedNetlist::make(into_netlist(std::move(result)), std::move(extras)));

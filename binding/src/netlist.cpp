@@ -159,10 +159,13 @@ Ref add_net(PyObject* self, const FastArgs& a) {
   return none();
 }
 
+Status remove_from_netlist(PyObject* self, std::vector<std::string> names) {
+  return netlist_of(self).remove_instances(std::move(names));
+}
+
 Ref remove_instances(PyObject* self, const FastArgs& a) {
   static const Signature sig("Netlist.remove_instances()", {"names"}, 1);
-  return remove_named(self, a, sig, nullptr,
-                      [&](std::vector<std::string> names) { return netlist_of(self).remove_instances(std::move(names)); });
+  return remove_named(self, a, sig, nullptr, &remove_from_netlist);
 }
 
 Ref flatten_instances(PyObject* self, const FastArgs& a) {
@@ -170,7 +173,7 @@ Ref flatten_instances(PyObject* self, const FastArgs& a) {
   return remove_named(self, a, sig,
                       "Netlist.flatten_instances() is deprecated, use remove_instances() instead "
                       "(Netlist.flatten() now inlines an instance's own netlist)",
-                      [&](std::vector<std::string> names) { return netlist_of(self).remove_instances(std::move(names)); });
+                      &remove_from_netlist);
 }
 
 // ---------------------------------------------------------------------------------------
@@ -228,7 +231,7 @@ Ref normalize(PyObject* self, const FastArgs& a) {
 }
 
 // ---------------------------------------------------------------------------------------
-// Comparison and repr.
+// Repr.
 
 Ref plain_repr(PyObject* self) { return netlist_repr(self, "Netlist"); }
 
@@ -294,6 +297,19 @@ PyGetSetDef netlist_getset[] = {
 };
 
 }  // namespace
+
+Ref remove_named(PyObject* self, const FastArgs& a, const Signature& sig, const char* deprecation, RemoveFn remove) {
+  PyObject* argv[1];
+  if (!sig.bind(a, argv)) return {};
+  std::vector<std::string> names;
+  if (!arg_string_list(argv[0], "names", names)) return {};
+  Exclusive guard(self);
+  if (!guard) return {};
+  if (deprecation && !warn_deprecated(deprecation)) return {};
+  Status st = remove(self, std::move(names));
+  if (!st) return core_error(std::move(st).error());
+  return none();
+}
 
 Ref netlist_repr(PyObject* self, const char* class_name) {
   return read_shared(self, [&] {

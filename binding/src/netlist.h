@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "args.h"
-#include "helpers.h"
 #include "object.h"
 #include "py.h"
 #include "types.h"
@@ -37,20 +36,9 @@ inline Netlist& netlist_of(PyObject* self) { return NetlistClass::cast(self)->va
 
 // remove_instances and its deprecated alias, for Netlist and PlacedNetlist: binds `names`
 // (a sequence of str), takes `self` exclusively, issues `deprecation` when given (a warning
-// that raises ends the call before anything is removed), then runs remove(names) -> Status.
-template <class Remove>
-Ref remove_named(PyObject* self, const FastArgs& a, const Signature& sig, const char* deprecation, Remove&& remove) {
-  PyObject* argv[1];
-  if (!sig.bind(a, argv)) return {};
-  std::vector<std::string> names;
-  if (!arg_string_list(argv[0], "names", names)) return {};
-  Exclusive guard(self);
-  if (!guard) return {};
-  if (deprecation && !warn_deprecated(deprecation)) return {};
-  Status st = remove(std::move(names));
-  if (!st) return core_error(std::move(st).error());
-  return none();
-}
+// that raises ends the call before anything is removed), then runs remove(self, names).
+using RemoveFn = Status (*)(PyObject* self, std::vector<std::string> names);
+Ref remove_named(PyObject* self, const FastArgs& a, const Signature& sig, const char* deprecation, RemoveFn remove);
 
 // "<class_name>(instances=N, nets=N, ports=N)" over the netlist layer.
 Ref netlist_repr(PyObject* self, const char* class_name);

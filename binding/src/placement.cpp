@@ -271,10 +271,13 @@ Ref placed_create_inst(PyObject* self, const FastArgs& a) {
   return wrap<PlacedInstanceClass>(std::move(r).value());
 }
 
+Status remove_from_placed(PyObject* self, std::vector<std::string> names) {
+  return Layers(self)->remove_instances(std::move(names));
+}
+
 Ref placed_remove_instances(PyObject* self, const FastArgs& a) {
   static const Signature sig("PlacedNetlist.remove_instances()", {"names"}, 1);
-  return remove_named(self, a, sig, nullptr,
-                      [&](std::vector<std::string> names) { return Layers(self)->remove_instances(std::move(names)); });
+  return remove_named(self, a, sig, nullptr, &remove_from_placed);
 }
 
 Ref placed_flatten_instances(PyObject* self, const FastArgs& a) {
@@ -282,7 +285,7 @@ Ref placed_flatten_instances(PyObject* self, const FastArgs& a) {
   return remove_named(self, a, sig,
                       "PlacedNetlist.flatten_instances() is deprecated, use remove_instances() instead "
                       "(PlacedNetlist.flatten() now inlines an instance's own netlist)",
-                      [&](std::vector<std::string> names) { return Layers(self)->remove_instances(std::move(names)); });
+                      &remove_from_placed);
 }
 
 Ref placed_netlist_repr(PyObject* self) { return netlist_repr(self, "PlacedNetlist"); }

@@ -248,8 +248,6 @@ PyMethodDef port_ref_methods[] = {
     pydantic_row<PortRefClass>(),
     to_json_row<PortRefClass>(),
     from_json_row<PortRefClass>(),
-    
-    
     to_dict_row<PortRefClass>(),
     from_dict_row<PortRefClass>(),
     kMethodsEnd,
@@ -269,8 +267,6 @@ PyMethodDef port_array_ref_methods[] = {
     pydantic_row<PortArrayRefClass>(),
     to_json_row<PortArrayRefClass>(),
     from_json_row<PortArrayRefClass>(),
-    
-    
     to_dict_row<PortArrayRefClass>(),
     from_dict_row<PortArrayRefClass>(),
     kMethodsEnd,
