@@ -20,14 +20,23 @@ class SubRef(PortRef):
     pass
 
 
-def attempt(fn, *args, **kwargs):
-    def run():
-        try:
-            fn(*args, **kwargs)
-        except (TypeError, ValueError, OverflowError, AttributeError, KeyError):
-            pass
+def attempts(*expected):
+    """attempt(fn, *args, **kwargs): a call of fn with those arguments that may fail with one of
+    the `expected` exceptions (the failure is what is repeated)."""
 
-    return run
+    def attempt(fn, *args, **kwargs):
+        def run():
+            try:
+                fn(*args, **kwargs)
+            except expected:
+                pass
+
+        return run
+
+    return attempt
+
+
+attempt = attempts(TypeError, ValueError, OverflowError, AttributeError, KeyError)
 
 
 def set_attr(obj, name, value):

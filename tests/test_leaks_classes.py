@@ -3,7 +3,7 @@ Python memory stays flat. One leaked object per call would show as thousands of 
 
 import pytest
 
-from test_leaks import check_flat, set_attr
+from test_leaks import attempts, check_flat, set_attr
 from vondrel import Net, NetIter, NetlistArray, NetlistInstance, NetlistPort, PortArrayRef, PortRef
 
 P = NetlistPort("a")
@@ -22,14 +22,7 @@ INST_DICT = INST.to_dict()
 INST_JSON = INST.to_json()
 
 
-def attempt(fn, *args, **kwargs):
-    def run():
-        try:
-            fn(*args, **kwargs)
-        except (TypeError, ValueError, OverflowError, AttributeError, KeyError, IndexError, RuntimeError):
-            pass
-
-    return run
+attempt = attempts(TypeError, ValueError, OverflowError, AttributeError, KeyError, IndexError, RuntimeError)
 
 
 class Sub(NetlistInstance):

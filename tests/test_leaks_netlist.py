@@ -4,7 +4,7 @@ import warnings
 
 import pytest
 
-from test_leaks import check_flat
+from test_leaks import attempts, check_flat
 from vondrel import Net, Netlist, NetlistPort, PortArrayRef, PortRef
 
 SETTINGS = {"w": 1.0, "l": [2.0, 0.5], "layer": "M1"}
@@ -33,14 +33,7 @@ class Sub(Netlist):
     pass
 
 
-def attempt(fn, *args, **kwargs):
-    def run():
-        try:
-            fn(*args, **kwargs)
-        except (TypeError, ValueError, OverflowError, AttributeError, KeyError, RuntimeError, DeprecationWarning):
-            pass
-
-    return run
+attempt = attempts(TypeError, ValueError, OverflowError, AttributeError, KeyError, RuntimeError, DeprecationWarning)
 
 
 def edit():

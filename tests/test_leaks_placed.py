@@ -5,7 +5,7 @@ import warnings
 
 import pytest
 
-from test_leaks import check_flat, set_attr
+from test_leaks import attempts, check_flat, set_attr
 from vondrel import Netlist, NetlistArray, NetlistPort, PlacedInstance, PlacedNetlist, Placement, PortRef
 
 BOX = {"left": 0, "bottom": 0, "right": 1, "top": 1}
@@ -32,14 +32,7 @@ PN_JSON = PN.to_json()
 NETLIST = Netlist.from_json('{"instances":{"x":{"kcl":"k","component":"c"},"y":{"kcl":"k","component":"c"}}}')
 
 
-def attempt(fn, *args, **kwargs):
-    def run():
-        try:
-            fn(*args, **kwargs)
-        except (TypeError, ValueError, OverflowError, AttributeError, RuntimeError, DeprecationWarning):
-            pass
-
-    return run
+attempt = attempts(TypeError, ValueError, OverflowError, AttributeError, RuntimeError, DeprecationWarning)
 
 
 def edit():
