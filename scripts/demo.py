@@ -16,9 +16,8 @@ print("stable hash of", ref, "=", hash(ref))
 
 d = arr.to_dict()
 print("to_dict:", d, "->", PortArrayRef.from_dict(d))
-if hasattr(arr, "to_json"):
-    text = arr.to_json()
-    print("to_json:", text, "->", PortArrayRef.from_json(text))
+text = arr.to_json()
+print("to_json:", text, "->", PortArrayRef.from_json(text))
 
 # A netlist: two inverters in a chain between the cell's ports.
 chain = Netlist()

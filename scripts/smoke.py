@@ -17,8 +17,7 @@ ref = vondrel.PortArrayRef("u1", "o1", 2, 3)
 assert isinstance(ref, vondrel.PortRef)
 assert str(ref) == "u1['o1', 2, 3]"
 assert vondrel.PortArrayRef.from_dict(ref.to_dict()) == ref
-if hasattr(ref, "to_json"):
-    assert vondrel.PortArrayRef.from_json(ref.to_json()) == ref
+assert vondrel.PortArrayRef.from_json(ref.to_json()) == ref
 assert vondrel.NetlistPort("a") < vondrel.PortRef("a", "a") < ref
 # SipHash-1-3, keys zero, over b"u1\xffa\xff": the same on every interpreter.
 assert hash(vondrel.PortRef("u1", "a")) == 2925038748092194902
