@@ -8,12 +8,9 @@ allocating and filling them is most of the time on either side).
 """
 
 import json
-import timeit
-
-import pydantic
 
 from records import InstanceModel, Member, PortModel, Strict
-from side_by_side import compare
+from side_by_side import compare, report_ms, wire_cases
 from vondrel import Netlist
 
 N_INSTANCES = 100_000
@@ -55,24 +52,16 @@ DICT = NETLIST.to_dict()
 assert NETLIST.to_json() == TEXT == MODEL.model_dump_json(exclude_none=True)
 assert DICT == RECORD == MODEL.model_dump(exclude_none=True)
 
-CASES = [
-    ("netlist from_json", lambda: Netlist.from_json(TEXT), lambda: NetlistModel.model_validate_json(TEXT), 2.0),
-    ("netlist to_json", NETLIST.to_json, lambda: MODEL.model_dump_json(exclude_none=True), 2.0),
-    ("netlist from_dict", lambda: Netlist.from_dict(DICT), lambda: NetlistModel.model_validate(DICT), 2.0),
-    ("netlist to_dict", NETLIST.to_dict, lambda: MODEL.model_dump(exclude_none=True), 1.0),
-]
+CASES = wire_cases("netlist", Netlist, NETLIST, NetlistModel, MODEL, TEXT, DICT)
 
 EQUIVALENT = {"INV": [["A", "A2"]], "BANK": [["D", "D0"]]}
 
 
 def report_normalize():
-    print(f"\n{'normalize':32} {'ms':>8}")
-    for name, fn in [
+    report_ms("normalize", 32, [
         ("normalize()", NETLIST.normalize),
         ("normalize('TOP', equivalent)", lambda: NETLIST.normalize("TOP", EQUIVALENT)),
-    ]:
-        ms = min(timeit.repeat(fn, number=1, repeat=5)) * 1e3
-        print(f"{name:32} {ms:8.1f}")
+    ])
 
 
 if __name__ == "__main__":

@@ -8,11 +8,11 @@ pydantic model; to_dict faster at all (both build the same Python objects).
 """
 
 import json
-import timeit
+
 import pydantic
 
 from records import InstanceModel, Member, PortModel, Strict
-from side_by_side import compare
+from side_by_side import compare, report_ms, wire_cases
 from vondrel import Netlist, PlacedNetlist
 
 N_INSTANCES = 100_000
@@ -72,12 +72,7 @@ DICT = PLACED.to_dict()
 assert PLACED.to_json() == TEXT == MODEL.model_dump_json(exclude_none=True)
 assert DICT == RECORD == MODEL.model_dump(exclude_none=True)
 
-CASES = [
-    ("placed from_json", lambda: PlacedNetlist.from_json(TEXT), lambda: PlacedNetlistModel.model_validate_json(TEXT), 2.0),
-    ("placed to_json", PLACED.to_json, lambda: MODEL.model_dump_json(exclude_none=True), 2.0),
-    ("placed from_dict", lambda: PlacedNetlist.from_dict(DICT), lambda: PlacedNetlistModel.model_validate(DICT), 2.0),
-    ("placed to_dict", PLACED.to_dict, lambda: MODEL.model_dump(exclude_none=True), 1.0),
-]
+CASES = wire_cases("placed", PlacedNetlist, PLACED, PlacedNetlistModel, MODEL, TEXT, DICT)
 
 
 def report_views():
@@ -86,14 +81,11 @@ def report_views():
         for name, inst in RECORD["instances"].items()}}))
     placements = PLACED.placements
     cells = {name: "INV_X1" for name in placements}
-    print(f"\n{'placed views':40} {'ms':>8}")
-    for name, fn in [
+    report_ms("placed views", 40, [
         ("from_netlist(netlist, placements, cells)", lambda: PlacedNetlist.from_netlist(netlist, placements, cells)),
         ("instances", lambda: PLACED.instances),
         ("placements", lambda: PLACED.placements),
-    ]:
-        ms = min(timeit.repeat(fn, number=1, repeat=5)) * 1e3
-        print(f"{name:40} {ms:8.1f}")
+    ])
 
 
 if __name__ == "__main__":
