@@ -13,6 +13,7 @@
 #include <string_view>
 #include <utility>
 
+#include "vondrel/netlist.h"
 #include "vondrel/union_find.h"
 
 namespace vondrel {
@@ -467,12 +468,8 @@ Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& insta
   }
 
   NetlistData& out = state.data;
-  out.instances.sort_by_key();
+  sort_canonical(out.instances, out.nets, out.ports);
   out.extras.sort_by_key();
-  for (Net& net : out.nets) sort_members(net.members);
-  std::stable_sort(out.nets.begin(), out.nets.end());
-  std::stable_sort(out.ports.begin(), out.ports.end(),
-                   [](const NetlistPort& a, const NetlistPort& b) { return a.name < b.name; });
   return FlattenResult{std::move(out), std::move(state.warnings)};
 }
 

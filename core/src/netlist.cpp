@@ -176,13 +176,15 @@ Status Netlist::remove_instances(std::vector<std::string> names) {
   return ok_status();
 }
 
-void Netlist::sort() {
+void sort_canonical(OrderedMap<NetlistInstance>& instances, std::vector<Net>& nets, std::vector<NetlistPort>& ports) {
   instances.sort_by_key();
   for (Net& net : nets) sort_members(net.members);
   sort_nets(nets);
   const auto by_name = [](const NetlistPort& a, const NetlistPort& b) { return a.name < b.name; };
   if (!std::is_sorted(ports.begin(), ports.end(), by_name)) std::stable_sort(ports.begin(), ports.end(), by_name);
 }
+
+void Netlist::sort() { sort_canonical(instances, nets, ports); }
 
 // ---------------------------------------------------------------------------------------
 // Queries

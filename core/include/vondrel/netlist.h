@@ -58,6 +58,10 @@ struct Netlist {
   friend bool operator==(const Netlist&, const Netlist&) = default;
 };
 
+// Puts the parts of a netlist in canonical order: instances by name, the members of each net,
+// the nets, the ports by name (repeated names keep their order).
+void sort_canonical(OrderedMap<NetlistInstance>& instances, std::vector<Net>& nets, std::vector<NetlistPort>& ports);
+
 // Rewrites every finite whole-number double of `value` into an integer, in place.
 void normalize_value(JsonValue& value);
 
