@@ -85,6 +85,27 @@ CellPorts cell_ports(const NetlistData& cell) {
   return out;
 }
 
+// Whether the options let instances of `cell` be inlined.
+bool cell_admitted(const FlattenOptions& options, const std::string& cell) {
+  return options.exclude.count(cell) == 0 && (!options.cells || options.cells->count(cell) != 0);
+}
+
+// An array instance of more than one element is never inlined.
+bool multi_element_array(const NetlistInstance& instance) {
+  return instance.array && (instance.array->na >= 2 || instance.array->nb >= 2);
+}
+
+// The cell of a child of an inlined cell: its entry in the cell's sub-instance map, else the
+// placed cell recorded in its extras; nullptr when neither names one.
+const std::string* child_cell_of(const CellNameMap* sub_cells, const std::string& child_name,
+                                 const PlacedExtra* child_extra) {
+  if (sub_cells) {
+    const auto f = sub_cells->find(child_name);
+    if (f != sub_cells->end()) return &f->second;
+  }
+  return child_extra && !child_extra->cell.empty() ? &child_extra->cell : nullptr;
+}
+
 std::string skip_message(const std::string& instance, std::string_view reason) {
   std::string msg = "not flattening instance ";
   msg += quoted(instance);
@@ -266,7 +287,7 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
     if (cell != last_cell) {
       last_cell = cell;
       nl = netlists.end();
-      if (options.exclude.count(*cell) != 0 || (options.cells && options.cells->count(*cell) == 0)) {
+      if (!cell_admitted(options, *cell)) {
         verdict = Verdict::Silent;
       } else if ((nl = netlists.find(*cell)) == netlists.end()) {
         verdict = Verdict::NoNetlist;
@@ -283,8 +304,7 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
       skip(name, [&] { return "cell " + quoted(*cell) + " has no instances of its own"; });
       continue;
     }
-    const auto& array = it->second.array;
-    if (array && (array->na >= 2 || array->nb >= 2)) {
+    if (multi_element_array(it->second)) {
       skip(name, [] { return std::string_view("it is an array instance, which cannot be inlined"); });
       continue;
     }
@@ -344,12 +364,7 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
       if (!instances.try_append(new_name, std::move(copy))) return Error::flatten_name_clash(name, std::move(new_name));
 
       const PlacedExtra* child_extra = cell_netlist.extras.find(child_name);
-      const std::string* child_cell = nullptr;
-      if (sub_cells) {
-        const auto f = sub_cells->find(child_name);
-        if (f != sub_cells->end()) child_cell = &f->second;
-      }
-      if (!child_cell && child_extra && !child_extra->cell.empty()) child_cell = &child_extra->cell;
+      const std::string* child_cell = child_cell_of(sub_cells, child_name, child_extra);
 
       PlacedExtra placed{child_cell ? *child_cell : std::string(),
                          compose_placement(parent_placement, child_extra ? child_extra->placement : kZeroPlacement)};
@@ -378,8 +393,7 @@ namespace {
 bool inlining_never_ends(const FlattenState& state, const NetlistDataMap& netlists,
                          const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options) {
   const auto inlinable = [&](const std::string& cell, const NetlistInstance& inst) -> const NetlistData* {
-    if (options.exclude.count(cell) != 0 || (options.cells && options.cells->count(cell) == 0)) return nullptr;
-    if (inst.array && (inst.array->na >= 2 || inst.array->nb >= 2)) return nullptr;
+    if (!cell_admitted(options, cell) || multi_element_array(inst)) return nullptr;
     const auto nl = netlists.find(cell);
     if (nl == netlists.end() || nl->second.instances.empty()) return nullptr;
     return &nl->second;
@@ -419,15 +433,7 @@ bool inlining_never_ends(const FlattenState& state, const NetlistDataMap& netlis
         continue;
       }
       const auto& [child_name, child] = *f.next++;
-      const std::string* child_cell = nullptr;
-      if (f.sub) {
-        const auto c = f.sub->find(child_name);
-        if (c != f.sub->end()) child_cell = &c->second;
-      }
-      if (!child_cell) {
-        const PlacedExtra* e = f.netlist->extras.find(child_name);
-        if (e && !e->cell.empty()) child_cell = &e->cell;
-      }
+      const std::string* child_cell = child_cell_of(f.sub, child_name, f.netlist->extras.find(child_name));
       if (!child_cell) continue;
       if (const NetlistData* next = inlinable(*child_cell, child); next && enter(*child_cell, next)) return true;
     }
