@@ -98,7 +98,8 @@ constexpr std::size_t kEraseOneByOne = 4;
 Status Netlist::remove_instances(std::vector<std::string> names) {
   if (names.empty()) return ok_status();
 
-  // Name -> positions (ascending) of the given nets that refer to it.
+  // Name -> positions (ascending) of the given nets that refer to it; its keys are the
+  // removed names.
   std::unordered_map<std::string_view, std::vector<std::size_t>> touching;
   touching.reserve(names.size());
   for (const std::string& n : names) touching.try_emplace(n);
@@ -140,10 +141,6 @@ Status Netlist::remove_instances(std::vector<std::string> names) {
     if (r != i) held[r - given].push_back(i);
   }
 
-  std::unordered_set<std::string_view> removed;
-  removed.reserve(names.size());
-  for (const std::string& n : names) removed.insert(n);
-
   std::vector<Net> work = std::move(nets);
   nets.clear();
   nets.reserve(total);
@@ -158,7 +155,7 @@ Status Netlist::remove_instances(std::vector<std::string> names) {
     for (std::size_t pos : held[k]) {
       for (NetMember& m : work[pos].members) {
         const std::string* inst = member_instance(m);
-        if (inst != nullptr && removed.count(*inst) != 0) continue;
+        if (inst != nullptr && touching.count(*inst) != 0) continue;
         merged.push_back(std::move(m));
       }
     }
@@ -168,10 +165,11 @@ Status Netlist::remove_instances(std::vector<std::string> names) {
 
   // Erasing one entry shifts the entries behind it; past a handful of names one
   // order-keeping pass over the map is cheaper.
-  if (removed.size() <= kEraseOneByOne) {
-    for (std::string_view n : removed) instances.erase(n);
+  if (touching.size() <= kEraseOneByOne) {
+    for (const auto& entry : touching) instances.erase(entry.first);
   } else {
-    instances.erase_if([&removed](const std::string& key, const NetlistInstance&) { return removed.count(key) != 0; });
+    instances.erase_if(
+        [&touching](const std::string& key, const NetlistInstance&) { return touching.count(key) != 0; });
   }
   return ok_status();
 }
