@@ -252,18 +252,26 @@ void write(Sink& out, std::uint64_t v) { write_integer(out, v); }
 void write(Sink& out, double v) { out.advance_to(put_double(out.need(kMaxDouble), v)); }
 void write(Sink& out, bool b) { out.put(b ? std::string_view("true") : std::string_view("false")); }
 
-void write(Sink& out, const JsonObject& obj) {
+// One entry of an object: a comma before every entry but the first, then "key":value.
+template <class V>
+void write_entry(Sink& out, bool& first, const std::string& key, const V& value) {
+  if (!first) out.put(',');
+  first = false;
+  write(out, key);
+  out.put(':');
+  write(out, value);
+}
+
+// An object of the map's (key, value) entries, in the map's order.
+template <class Map>
+void write_entries(Sink& out, const Map& map) {
   out.put('{');
   bool first = true;
-  for (const auto& [key, value] : obj) {
-    if (!first) out.put(',');
-    first = false;
-    write(out, key);
-    out.put(':');
-    write(out, value);
-  }
+  for (const auto& [key, value] : map) write_entry(out, first, key, value);
   out.put('}');
 }
+
+void write(Sink& out, const JsonObject& obj) { write_entries(out, obj); }
 
 void write(Sink& out, const JsonValue& v) {
   switch (v.kind()) {
@@ -273,17 +281,7 @@ void write(Sink& out, const JsonValue& v) {
     case JsonValue::Int: write(out, std::get<std::int64_t>(v.v)); break;
     case JsonValue::Double: write(out, std::get<double>(v.v)); break;
     case JsonValue::String: write(out, std::string_view(std::get<std::string>(v.v))); break;
-    case JsonValue::Array: {
-      out.put('[');
-      bool first = true;
-      for (const auto& item : std::get<JsonArray>(v.v)) {
-        if (!first) out.put(',');
-        first = false;
-        write(out, item);
-      }
-      out.put(']');
-      break;
-    }
+    case JsonValue::Array: write(out, std::get<JsonArray>(v.v)); break;
     case JsonValue::Object: write(out, std::get<JsonObject>(v.v)); break;
   }
 }
@@ -313,27 +311,14 @@ void write(Sink& out, const std::optional<NetlistArray>& a) {
 
 template <class W>
 void write(Sink& out, const OrderedMap<W>& map) {
-  out.put('{');
-  bool first = true;
-  for (const auto& [name, record] : map) {
-    if (!first) out.put(',');
-    first = false;
-    write(out, name);
-    out.put(':');
-    write(out, record);
-  }
-  out.put('}');
+  write_entries(out, map);
 }
 
 void write(Sink& out, const PlacedInstancesView& map) {
   out.put('{');
   bool first = true;
   map.for_each([&](const std::string& name, const PlacedInstanceView& record) {
-    if (!first) out.put(',');
-    first = false;
-    write(out, name);
-    out.put(':');
-    write(out, record);
+    write_entry(out, first, name, record);
     return true;
   });
   out.put('}');
