@@ -525,13 +525,14 @@ class Reader {
     return true;
   }
 
-  // Reads the number at the current byte ('-' or a digit).
-  bool number_here(Number& n) {
+  // Reads the number at the current byte ('-' or a digit); with `convert` false it is only
+  // checked for syntax.
+  bool number_here(Number& n, bool convert = true) {
     if (*p_ == '-') {
       ++p_;
-      return parse_number(false, n);
+      return parse_number(false, n, convert);
     }
-    return parse_number(true, n);
+    return parse_number(true, n, convert);
   }
 
   // The value at the current (non-whitespace) byte does not suit `expecting`: reads it for
@@ -758,11 +759,7 @@ class Reader {
       default:
         if (c == '-' || is_digit(c)) {
           Number n;
-          if (*p_ == '-') {
-            ++p_;
-            return parse_number(false, n, false);
-          }
-          return parse_number(true, n, false);
+          return number_here(n, false);
         }
         return peek_error(kExpectedValue);
     }
