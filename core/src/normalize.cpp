@@ -181,11 +181,7 @@ Status canonicalize(Netlist& nl, const std::string& cell_name, const EquivalentP
 
   if (!groups.empty()) {
     std::vector<Net> nets;
-    nets.reserve(n - [&] {
-      std::size_t k = 0;
-      for (const auto& g : groups) k += g.size();
-      return k;
-    }() + merged_nets.size());
+    nets.reserve(n - static_cast<std::size_t>(std::count(involved.begin(), involved.end(), 1)) + merged_nets.size());
     for (std::size_t i = 0; i < n; ++i)
       if (!involved[i]) nets.push_back(std::move(nl.nets[i]));
     for (Net& net : merged_nets) nets.push_back(std::move(net));
