@@ -6,15 +6,14 @@
 #include <gtest/gtest.h>
 
 #include "vondrel/flatten.h"
+#include "members.h"
 
 namespace vondrel {
 namespace {
 
-NetMember P(std::string name) { return NetlistPort{std::move(name)}; }
-NetMember R(std::string inst, std::string port) { return PortRef{std::move(inst), std::move(port)}; }
-NetMember A(std::string inst, std::string port, std::int64_t ia, std::int64_t ib) {
-  return PortArrayRef{std::move(inst), std::move(port), ia, ib};
-}
+using test::A;
+using test::P;
+using test::R;
 
 // A small builder for the engine's records.
 struct Cell {
