@@ -82,7 +82,7 @@ struct Describe<NetlistArray> {
       std::make_tuple(field("na", &NetlistArray::na, true), field("nb", &NetlistArray::nb, true));
 };
 
-// The instance record, over its wire struct and over the core instance itself (which is
+// The instance record, over its wire struct and over the core instance itself (read and
 // written without a copy; its name is not part of the record).
 template <class W>
 struct DescribeInstance {
@@ -101,8 +101,8 @@ struct Describe<NetlistInstanceWire> : DescribeInstance<NetlistInstanceWire> {};
 template <>
 struct Describe<NetlistInstance> : DescribeInstance<NetlistInstance> {};
 
-// The netlist record, over its wire struct and over the core netlist itself (written without
-// a copy; reading goes through NetlistWire, whose instances take their names from the keys).
+// The netlist record, over its wire struct and over the core netlist itself (read and written
+// without a copy; the instances read back have empty names, their keys hold them).
 template <class W>
 struct DescribeNetlist {
   static constexpr std::string_view expecting = "struct NetlistWire";
@@ -139,27 +139,22 @@ struct Describe<Placement> {
                       field("bbox", &Placement::bbox, true));
 };
 
+// The instance record's fields, then the placed ones.
 template <>
 struct Describe<PlacedInstanceWire> {
   using W = PlacedInstanceWire;
   static constexpr std::string_view expecting = "struct PlacedInstanceWire";
   static constexpr std::string_view length_text = "struct PlacedInstanceWire with 7 elements";
   static constexpr bool skip_unknown = false;
-  static constexpr auto fields = std::make_tuple(
-      field("info", &W::info, false, Write::WhenNonEmpty), field("kcl", &W::kcl, true),
-      field("component", &W::component, true), field("settings", &W::settings, false),
-      field("array", &W::array, false, Write::WhenPresent), field("cell", &W::cell, false),
-      field("placement", &W::placement, true));
+  static constexpr auto fields =
+      std::tuple_cat(DescribeInstance<W>::fields,
+                     std::make_tuple(field("cell", &W::cell, false), field("placement", &W::placement, true)));
 };
 
+// The netlist record's fields over the placed instances.
 template <>
-struct Describe<PlacedNetlistWire> {
-  using W = PlacedNetlistWire;
+struct Describe<PlacedNetlistWire> : DescribeNetlist<PlacedNetlistWire> {
   static constexpr std::string_view expecting = "struct PlacedNetlistWire";
-  static constexpr std::string_view length_text = "";
-  static constexpr bool skip_unknown = false;
-  static constexpr auto fields = std::make_tuple(field("instances", &W::instances, false),
-                                                 field("nets", &W::nets, false), field("ports", &W::ports, false));
 };
 
 // The placed attributes of an instance: the last two fields of PlacedInstanceWire, written
@@ -176,13 +171,8 @@ struct Describe<PlacedExtra> {
 // Written only: the PlacedNetlistWire record straight from a netlist and its extras; the
 // pointer fields are written as what they point to.
 template <>
-struct Describe<PlacedNetlistView> {
-  using W = PlacedNetlistView;
+struct Describe<PlacedNetlistView> : DescribeNetlist<PlacedNetlistView> {
   static constexpr std::string_view expecting = "struct PlacedNetlistWire";
-  static constexpr std::string_view length_text = "";
-  static constexpr bool skip_unknown = false;
-  static constexpr auto fields = std::make_tuple(field("instances", &W::instances, false),
-                                                 field("nets", &W::nets, false), field("ports", &W::ports, false));
 };
 
 // ---------------------------------------------------------------------------------------
