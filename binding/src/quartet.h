@@ -32,11 +32,11 @@ std::string qualified(const char* method) {
   return std::string(C::kName) + "." + method + "()";
 }
 
-// A method without parameters: accepts no arguments.
-inline bool no_arguments(const std::string& fname, const FastArgs& a) {
+// A method without parameters: accepts no arguments (the name is only used for the message).
+inline bool no_arguments(const char* fname, const FastArgs& a) {
   if (a.nargs == 0 && !a.kwnames) return true;
   PyObject* unused[1];
-  return Signature(fname.c_str(), {}, 0).bind(a, unused);
+  return Signature(fname, {}, 0).bind(a, unused);
 }
 
 // A constructor without parameters (Netlist, PlacedNetlist): an empty value in a new object of
@@ -53,7 +53,7 @@ Ref new_empty(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 template <class C>
 Ref to_dict_method(PyObject* self, const FastArgs& a) {
   static const std::string fname = qualified<C>("to_dict");
-  if (!no_arguments(fname, a)) return {};
+  if (!no_arguments(fname.c_str(), a)) return {};
   Shared guard(self);
   if (!guard) return {};
   return to_py_dict(C::record(self));
@@ -62,7 +62,7 @@ Ref to_dict_method(PyObject* self, const FastArgs& a) {
 template <class C>
 Ref to_json_method(PyObject* self, const FastArgs& a) {
   static const std::string fname = qualified<C>("to_json");
-  if (!no_arguments(fname, a)) return {};
+  if (!no_arguments(fname.c_str(), a)) return {};
   Shared guard(self);
   if (!guard) return {};
   std::string out;
