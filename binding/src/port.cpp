@@ -237,7 +237,6 @@ PyMethodDef netlist_port_methods[] = {
     to_dict_row<NetlistPortClass>(),  from_dict_row<NetlistPortClass>(), kMethodsEnd,
 };
 
-// The attributes but PortRef.name carry an empty docstring.
 PyGetSetDef netlist_port_getset[] = {
     attribute<&get_name, &set_name>("name"),
     kGetSetEnd,
@@ -253,6 +252,7 @@ PyMethodDef port_ref_methods[] = {
     kMethodsEnd,
 };
 
+// Every port attribute but PortRef.name carries the empty docstring.
 PyGetSetDef port_ref_getset[] = {
     attribute<&get_instance, &set_instance>("instance"),
     attribute<&get_port, &set_port>("port"),
