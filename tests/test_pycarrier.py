@@ -8,11 +8,7 @@ import types
 
 import pytest
 
-import vondrel
-
-Net = getattr(vondrel, "Net", None)
-NetlistInstance = getattr(vondrel, "NetlistInstance", None)
-pytestmark = pytest.mark.skipif(Net is None or NetlistInstance is None, reason="classes not registered")
+from vondrel import Net, NetlistInstance, Placement
 
 NO_VARIANT = "data did not match any variant of untagged enum NetMember"
 
@@ -148,10 +144,6 @@ def test_info_must_map_str_keys():
     assert NetlistInstance("k", "c", info={"b": 1, "a": 2}).info == {"a": 2, "b": 1}
 
 
-Placement = getattr(vondrel, "Placement", None)
-
-
-@pytest.mark.skipif(Placement is None, reason="Placement not registered")
 @pytest.mark.parametrize("change", ["clear", "add"])
 def test_record_entries_are_taken_before_values_are_read(change):
     # A value's own conversion changes the dict being read: the entries read are still those
