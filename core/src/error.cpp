@@ -37,13 +37,6 @@ Error Error::deserialize(std::string message) { return Error(Kind::Deserialize, 
 
 namespace {
 
-template <class Int>
-void append_decimal(std::string& out, Int v) {
-  char buf[24];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  out.append(buf, r.ptr);
-}
-
 void append_hex(std::string& out, std::uint32_t v) {
   char buf[12];
   auto r = std::to_chars(buf, buf + sizeof buf, v, 16);
@@ -124,9 +117,9 @@ std::string Error::message() const {
   switch (kind_) {
     case Kind::InvalidArraySize:
       out = "An instance array must have at least one instance in the array. na=";
-      append_decimal(out, i1_);
+      out += std::to_string(i1_);
       out += " and nb=";
-      append_decimal(out, i2_);
+      out += std::to_string(i2_);
       out += " must be >= 1";
       break;
     case Kind::UnknownInstance:
@@ -145,16 +138,16 @@ std::string Error::message() const {
       out += ", port: ";
       out += quoted(s2_);
       out += ", ia: ";
-      append_decimal(out, i1_);
+      out += std::to_string(i1_);
       out += ", ib: ";
-      append_decimal(out, i2_);
+      out += std::to_string(i2_);
       out += " }";
       break;
     case Kind::ArrayIndexOutOfRange:
       out = "Instance ";
       out += s1_;
       out += " has only ";
-      append_decimal(out, i1_);
+      out += std::to_string(i1_);
       out += flag_ ? " elements in `nb` direction" : " elements in `na` direction";
       break;
     case Kind::CanonicalPortMissing:
@@ -183,7 +176,7 @@ std::string Error::message() const {
       break;
     case Kind::FlattenPassLimit:
       out = "flatten: still inlining after ";
-      append_decimal(out, static_cast<std::uint64_t>(i1_));
+      out += std::to_string(static_cast<std::uint64_t>(i1_));
       out += " passes \xE2\x80\x94 `netlists` describes a cell that contains itself";
       break;
     case Kind::Serialize:

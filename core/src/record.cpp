@@ -1,7 +1,6 @@
 // Message texts of the record readers, shared by both carriers.
 #include "vondrel/record.h"
 
-#include <charconv>
 #include <limits>
 
 #include "vondrel/error.h"
@@ -20,13 +19,6 @@ std::string backquoted(std::string_view s) {
   return out;
 }
 
-template <class Int>
-std::string decimal(Int v) {
-  char buf[24];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
-}
-
 }  // namespace
 
 std::string missing_field(std::string_view key) { return "missing field " + backquoted(key); }
@@ -41,7 +33,7 @@ std::string unknown_field(std::string_view key, std::string_view expected_keys) 
 }
 
 std::string invalid_length(std::size_t n, std::string_view length_text) {
-  std::string out = "invalid length " + decimal(n);
+  std::string out = "invalid length " + std::to_string(n);
   out += ", expected ";
   out += length_text;
   return out;
@@ -77,8 +69,8 @@ std::string expected_keys_text(const std::string_view* keys, std::size_t n) {
 
 std::string unexpected_null() { return "null"; }
 std::string unexpected_bool(bool b) { return b ? "boolean `true`" : "boolean `false`"; }
-std::string unexpected_unsigned(std::uint64_t v) { return "integer " + backquoted(decimal(v)); }
-std::string unexpected_signed(std::int64_t v) { return "integer " + backquoted(decimal(v)); }
+std::string unexpected_unsigned(std::uint64_t v) { return "integer " + backquoted(std::to_string(v)); }
+std::string unexpected_signed(std::int64_t v) { return "integer " + backquoted(std::to_string(v)); }
 
 std::string unexpected_float(double v) {
   // The writer's layout; values that JSON cannot hold keep a readable name.
