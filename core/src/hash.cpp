@@ -141,23 +141,21 @@ const ProcessKeys& process_keys() {
   return keys;
 }
 
+// The digest of `value` under the process keys.
+template <class T>
+std::size_t process_digest(const T& value) {
+  const ProcessKeys& k = process_keys();
+  SipHasher13 h(k.k0, k.k1);
+  hash_feed(h, value);
+  return static_cast<std::size_t>(h.finish());
+}
+
 }  // namespace
 
 std::uint64_t process_hash_key0() { return process_keys().k0; }
 std::uint64_t process_hash_key1() { return process_keys().k1; }
 
-std::size_t MemberHash::operator()(const NetMember& m) const {
-  const ProcessKeys& k = process_keys();
-  SipHasher13 h(k.k0, k.k1);
-  hash_feed(h, m);
-  return static_cast<std::size_t>(h.finish());
-}
-
-std::size_t NetHash::operator()(const Net& n) const {
-  const ProcessKeys& k = process_keys();
-  SipHasher13 h(k.k0, k.k1);
-  hash_feed(h, n);
-  return static_cast<std::size_t>(h.finish());
-}
+std::size_t MemberHash::operator()(const NetMember& m) const { return process_digest(m); }
+std::size_t NetHash::operator()(const Net& n) const { return process_digest(n); }
 
 }  // namespace vondrel
