@@ -71,16 +71,11 @@ class OrderedMap {
   // Removes every entry for which pred(key, value) holds, in one pass, keeping order.
   template <class Pred>
   void erase_if(Pred pred) {
-    bool any = false;
-    for (auto it = map_.begin(); it != map_.end(); ++it)
-      if (pred(it->first, it->second)) { any = true; break; }
-    if (!any) return;
-    std::vector<Entry> kept = take_entries();
-    std::vector<Entry> rest;
-    rest.reserve(kept.size());
-    for (auto& e : kept)
-      if (!pred(e.first, e.second)) rest.push_back(std::move(e));
-    rebuild(std::move(rest));
+    const auto matches = [&pred](const auto& e) { return pred(e.first, e.second); };
+    if (std::none_of(map_.begin(), map_.end(), matches)) return;
+    std::vector<Entry> entries = take_entries();
+    std::erase_if(entries, matches);
+    rebuild(std::move(entries));
   }
 
   // Sorts by key, byte-wise (keys are unique, so the result is fully determined).
