@@ -173,8 +173,7 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap
       if (const std::string* inst = member_instance(m)) {
         const std::uint32_t sel = selection_of(*inst);
         if (sel != kNone) {
-          const std::string& port =
-              std::holds_alternative<PortRef>(m) ? std::get<PortRef>(m).port : std::get<PortArrayRef>(m).port;
+          const std::string& port = *member_port(m);
           const CellPorts& cp = cells[cell_of_sel[sel]];
           if (const auto id = cp.id.find(port); id != cp.id.end()) {
             reach(slot_net[base[sel] + id->second], i);

@@ -43,12 +43,6 @@ std::string_view leading_string(const NetMember& m) {
   return inst ? std::string_view(*inst) : std::string_view(std::get<NetlistPort>(m).name);
 }
 
-std::string_view port_of(const NetMember& m) {
-  if (auto* r = std::get_if<PortRef>(&m)) return r->port;
-  if (auto* a = std::get_if<PortArrayRef>(&m)) return a->port;
-  return {};
-}
-
 NetSortKey net_sort_key(const Net& net, std::size_t index, bool terminate) {
   NetSortKey key;
   key.index = index;
@@ -61,8 +55,8 @@ NetSortKey net_sort_key(const Net& net, std::size_t index, bool terminate) {
   for (std::size_t i = 0; i < s.size() && pos < 16; ++i) bytes[pos++] = static_cast<unsigned char>(s[i]);
   if (terminate && s.size() <= 14) {
     bytes[pos++] = 0;
-    const std::string_view port = port_of(first);
-    for (std::size_t i = 0; i < port.size() && pos < 16; ++i) bytes[pos++] = static_cast<unsigned char>(port[i]);
+    if (const std::string* port = member_port(first))
+      for (std::size_t i = 0; i < port->size() && pos < 16; ++i) bytes[pos++] = static_cast<unsigned char>((*port)[i]);
   }
   for (int i = 0; i < 8; ++i) key.hi = (key.hi << 8) | bytes[i];
   for (int i = 8; i < 16; ++i) key.lo = (key.lo << 8) | bytes[i];

@@ -20,6 +20,13 @@ inline const std::string* member_instance(const NetMember& m) {
   return nullptr;
 }
 
+// The port a reference member names, or nullptr for a top-level port.
+inline const std::string* member_port(const NetMember& m) {
+  if (auto* r = std::get_if<PortRef>(&m)) return &r->port;
+  if (auto* a = std::get_if<PortArrayRef>(&m)) return &a->port;
+  return nullptr;
+}
+
 struct Net {
   std::vector<NetMember> members;
   friend bool operator==(const Net&, const Net&) = default;
