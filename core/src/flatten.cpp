@@ -4,7 +4,8 @@
 // instances replaced in place by their renamed children), then rewires the nets: each net
 // inside an inlined cell that reaches one of the cell's top-level ports is joined, through a
 // union-find over net indices, with the parent nets connected to that port of the instance.
-// Every step is a hash lookup per name or member; nothing recurses over the hierarchy.
+// Every step costs at most a hash lookup per name or member; nothing recurses over the
+// hierarchy.
 
 #include "vondrel/flatten.h"
 
