@@ -58,22 +58,6 @@ Ref array_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return construct<NetlistArrayClass>(type, v);
 }
 
-Ref get_na(PyObject* self) {
-  return read_shared(self, [&] { return integer(array_of(self).na); });
-}
-bool set_na(PyObject* self, PyObject* value) {
-  return write_exclusive<std::int64_t>(
-      self, [&](std::int64_t& v) { return arg_i64(value, "value", v); }, [&](std::int64_t v) { array_of(self).na = v; });
-}
-
-Ref get_nb(PyObject* self) {
-  return read_shared(self, [&] { return integer(array_of(self).nb); });
-}
-bool set_nb(PyObject* self, PyObject* value) {
-  return write_exclusive<std::int64_t>(
-      self, [&](std::int64_t& v) { return arg_i64(value, "value", v); }, [&](std::int64_t v) { array_of(self).nb = v; });
-}
-
 Py_hash_t array_hash(PyObject* self) {
   Shared guard(self);
   if (!guard) return -1;
@@ -103,17 +87,6 @@ Ref instance_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
       !arg_info(argv[5], v.info))
     return {};
   return construct<NetlistInstanceClass>(type, std::move(v));
-}
-
-template <std::string NetlistInstance::*Field>
-Ref get_string(PyObject* self) {
-  return read_shared(self, [&] { return str(instance_of(self).*Field); });
-}
-template <std::string NetlistInstance::*Field>
-bool set_string(PyObject* self, PyObject* value) {
-  return write_exclusive<std::string>(
-      self, [&](std::string& v) { return arg_string(value, "value", v); },
-      [&](std::string&& v) { instance_of(self).*Field = std::move(v); });
 }
 
 Ref get_info(PyObject* self) {
@@ -172,8 +145,8 @@ PyMethodDef array_methods[] = {
 };
 
 PyGetSetDef array_getset[] = {
-    attribute<&get_na, &set_na>("na"),
-    attribute<&get_nb, &set_nb>("nb"),
+    field<NetlistArrayClass, &NetlistArray::na>("na"),
+    field<NetlistArrayClass, &NetlistArray::nb>("nb"),
     kGetSetEnd,
 };
 
@@ -191,9 +164,9 @@ PyMethodDef instance_methods[] = {
 };
 
 PyGetSetDef instance_getset[] = {
-    attribute<&get_string<&NetlistInstance::kcl>, &set_string<&NetlistInstance::kcl>>("kcl"),
-    attribute<&get_string<&NetlistInstance::component>, &set_string<&NetlistInstance::component>>("component"),
-    attribute<&get_string<&NetlistInstance::name>, &set_string<&NetlistInstance::name>>("name"),
+    field<NetlistInstanceClass, &NetlistInstance::kcl>("kcl"),
+    field<NetlistInstanceClass, &NetlistInstance::component>("component"),
+    field<NetlistInstanceClass, &NetlistInstance::name>("name"),
     attribute<&get_info, &set_json<JsonObject, &NetlistInstance::info>>(
         "info", "Fresh metadata snapshot; assign a whole dictionary to replace it."),
     attribute<&get_settings, &set_json<JsonValue, &NetlistInstance::settings>>("settings"),

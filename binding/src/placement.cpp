@@ -99,24 +99,6 @@ Ref placement_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
   return construct<PlacementClass>(type, v);
 }
 
-template <double Placement::*Field>
-Ref get_double(PyObject* self) {
-  return read_shared(self, [&] { return real(placement_of(self).*Field); });
-}
-template <double Placement::*Field>
-bool set_double(PyObject* self, PyObject* value) {
-  return write_exclusive<double>(
-      self, [&](double& v) { return arg_f64(value, "value", v); }, [&](double v) { placement_of(self).*Field = v; });
-}
-
-Ref get_mirror(PyObject* self) {
-  return read_shared(self, [&] { return boolean(placement_of(self).mirror); });
-}
-bool set_mirror(PyObject* self, PyObject* value) {
-  return write_exclusive<bool>(
-      self, [&](bool& v) { return arg_bool(value, "value", v); }, [&](bool v) { placement_of(self).mirror = v; });
-}
-
 Ref get_bbox(PyObject* self) {
   return read_shared(self, [&] { return to_py_dict(placement_of(self).bbox); });
 }
@@ -299,10 +281,10 @@ PyMethodDef placement_methods[] = {
 };
 
 PyGetSetDef placement_getset[] = {
-    attribute<&get_double<&Placement::x>, &set_double<&Placement::x>>("x"),
-    attribute<&get_double<&Placement::y>, &set_double<&Placement::y>>("y"),
-    attribute<&get_double<&Placement::orientation>, &set_double<&Placement::orientation>>("orientation"),
-    attribute<&get_mirror, &set_mirror>("mirror"),
+    field<PlacementClass, &Placement::x>("x"),
+    field<PlacementClass, &Placement::y>("y"),
+    field<PlacementClass, &Placement::orientation>("orientation"),
+    field<PlacementClass, &Placement::mirror>("mirror"),
     attribute<&get_bbox, &set_bbox>("bbox", "Bounding box as a dict (`{\"left\", \"bottom\", \"right\", \"top\"}`)."),
     kGetSetEnd,
 };

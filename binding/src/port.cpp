@@ -104,33 +104,6 @@ Ref port_array_ref_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
 // ---------------------------------------------------------------------------------------
 // Attributes.
 
-Ref get_name(PyObject* self) {
-  return read_shared(self, [&] { return str(NetlistPortClass::value(self).name); });
-}
-bool set_name(PyObject* self, PyObject* value) {
-  return write_exclusive<std::string>(
-      self, [&](std::string& v) { return arg_string(value, "value", v); },
-      [&](std::string&& v) { NetlistPortClass::cast(self)->value.name = std::move(v); });
-}
-
-Ref get_instance(PyObject* self) {
-  return read_shared(self, [&] { return str(ref_layer(self).instance); });
-}
-bool set_instance(PyObject* self, PyObject* value) {
-  return write_exclusive<std::string>(
-      self, [&](std::string& v) { return arg_string(value, "value", v); },
-      [&](std::string&& v) { PortRefClass::cast(self)->value.instance = std::move(v); });
-}
-
-Ref get_port(PyObject* self) {
-  return read_shared(self, [&] { return str(ref_layer(self).port); });
-}
-bool set_port(PyObject* self, PyObject* value) {
-  return write_exclusive<std::string>(
-      self, [&](std::string& v) { return arg_string(value, "value", v); },
-      [&](std::string&& v) { PortRefClass::cast(self)->value.port = std::move(v); });
-}
-
 Ref get_ia(PyObject* self) {
   return read_shared(self, [&] { return integer(index_layer(self).ia); });
 }
@@ -238,7 +211,7 @@ PyMethodDef netlist_port_methods[] = {
 };
 
 PyGetSetDef netlist_port_getset[] = {
-    attribute<&get_name, &set_name>("name"),
+    field<NetlistPortClass, &NetlistPort::name>("name"),
     kGetSetEnd,
 };
 
@@ -254,11 +227,11 @@ PyMethodDef port_ref_methods[] = {
 
 // Every port attribute but PortRef.name carries the empty docstring.
 PyGetSetDef port_ref_getset[] = {
-    attribute<&get_instance, &set_instance>("instance"),
-    attribute<&get_port, &set_port>("port"),
-    attribute<&get_port>("name",
-                         "Alias for `port`, preserving the historical `.name` accessor from\n"
-                         "the pre-spinout pydantic `PortRef`. Inherited by `PortArrayRef`."),
+    field<PortRefClass, &PortRef::instance>("instance"),
+    field<PortRefClass, &PortRef::port>("port"),
+    attribute<&get_field<PortRefClass, &PortRef::port>>("name",
+                                                        "Alias for `port`, preserving the historical `.name` accessor from\n"
+                                                        "the pre-spinout pydantic `PortRef`. Inherited by `PortArrayRef`."),
     kGetSetEnd,
 };
 

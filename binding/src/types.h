@@ -5,6 +5,10 @@
 
 #include <Python.h>
 
+#include <cstdint>
+#include <string>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "args.h"
@@ -117,6 +121,34 @@ constexpr PyGetSetDef attribute(const char* name, const char* doc = "") {
   return PyGetSetDef{name, &getter_entry<G>, &setter_entry<S>, doc, nullptr};
 }
 constexpr PyGetSetDef kGetSetEnd{nullptr, nullptr, nullptr, nullptr, nullptr};
+
+// A plain field of an object's value (a str, int, float or bool member of C::Value on the
+// class's own first layer) as an attribute: read under a shared borrow; written after its
+// new value is converted (the argument named "value" in messages), under an exclusive one.
+inline Ref field_to_py(const std::string& v) { return str(v); }
+inline Ref field_to_py(std::int64_t v) { return integer(v); }
+inline Ref field_to_py(double v) { return real(v); }
+inline Ref field_to_py(bool v) { return boolean(v); }
+inline bool field_from_py(PyObject* o, std::string& v) { return arg_string(o, "value", v); }
+inline bool field_from_py(PyObject* o, std::int64_t& v) { return arg_i64(o, "value", v); }
+inline bool field_from_py(PyObject* o, double& v) { return arg_f64(o, "value", v); }
+inline bool field_from_py(PyObject* o, bool& v) { return arg_bool(o, "value", v); }
+
+template <class C, auto Field>
+Ref get_field(PyObject* self) {
+  return read_shared(self, [&] { return field_to_py(C::cast(self)->value.*Field); });
+}
+template <class C, auto Field>
+bool set_field(PyObject* self, PyObject* value) {
+  using T = std::remove_cvref_t<decltype(C::cast(self)->value.*Field)>;
+  return write_exclusive<T>(
+      self, [&](T& v) { return field_from_py(value, v); }, [&](T&& v) { C::cast(self)->value.*Field = std::move(v); });
+}
+// The row of a settable field: field<NetlistArrayClass, &NetlistArray::na>("na").
+template <class C, auto Field>
+constexpr PyGetSetDef field(const char* name, const char* doc = "") {
+  return attribute<&get_field<C, Field>, &set_field<C, Field>>(name, doc);
+}
 
 template <class Fn>
 void* slot_fn(Fn f) {
