@@ -3,6 +3,7 @@
 // snapshot of the members taken when iteration starts.
 #include "net.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 
@@ -74,8 +75,15 @@ Ref net_append(PyObject* self, const FastArgs& a) {
   if (!guard) return {};
   NetMember m;
   if (!from_py(argv[0], m)) return {};
-  members_of(self).push_back(std::move(m));
-  sort_members(members_of(self));
+  std::vector<NetMember>& ms = members_of(self);
+  // Members in order (all but after a failed extend) take the new one in place, after its
+  // equals: what sorting them all again would give, without the sort.
+  if (std::is_sorted(ms.begin(), ms.end())) {
+    ms.insert(std::upper_bound(ms.begin(), ms.end(), m), std::move(m));
+  } else {
+    ms.push_back(std::move(m));
+    sort_members(ms);
+  }
   return none();
 }
 
