@@ -1,8 +1,12 @@
 #include "pycarrier.h"
 
 #include <cmath>
+#include <memory>
+#include <tuple>
+#include <type_traits>
 #include <unordered_map>
 #include <utility>
+#include <variant>
 #include <vector>
 
 #include "args.h"
@@ -128,6 +132,20 @@ PyObject* key_object(std::string_view key) {
 // ---------------------------------------------------------------------------------------
 // Reading.
 
+// Puts a T into `out` (a JsonValue or Content). A value read here is nearly always still null (freshly made): then the
+// T is built over the empty alternative, which needs no destruction, instead of through the
+// generic reset of every alternative. The T is made first, so a failure leaves `out` whole.
+template <class T, class Out, class... A>
+void put(Out& out, A&&... args) {
+  static_assert(std::is_same_v<std::variant_alternative_t<0, decltype(out.v)>, std::monostate>);
+  if (out.v.index() == 0) {
+    T value(std::forward<A>(args)...);
+    std::construct_at(&out.v, std::in_place_type<T>, std::move(value));
+  } else {
+    out.v.template emplace<T>(std::forward<A>(args)...);
+  }
+}
+
 // Room in `out` for the elements `obj` says it has (a failing len() only loses the hint).
 template <class C>
 void reserve_for(PyObject* obj, C& out) {
@@ -232,17 +250,15 @@ class Reader {
     return r > 0;
   }
 
-  // Reads every entry of a mapping into `out`, each through read_entry(key, value, k, v).
+  // Reads every entry of a mapping into `out`, each through read_entry(key, value, out),
+  // which appends the entry.
   template <class K, class V, class Fn>
   bool collect_items(PyObject* obj, std::vector<std::pair<K, V>>& out, Fn&& read_entry) {
     RecursionGuard guard(kWhere);
     if (!guard) return fail_py();
     out.clear();
     reserve_for(obj, out);
-    int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
-      auto& e = out.emplace_back();
-      return read_entry(key, value, e.first, e.second);
-    });
+    int r = for_each_item(obj, [&](PyObject* key, PyObject* value) { return read_entry(key, value, out); });
     if (r < 0) return fail_py();
     return r > 0;
   }
@@ -389,7 +405,10 @@ class Reader {
   template <class Out>
   bool read_any(PyObject* obj, Out& out) {
     if (obj == Py_None) {
-      out = Out();
+      if constexpr (std::is_same_v<Out, JsonValue>)
+        out.v.template emplace<std::monostate>();
+      else
+        out = Out();
       return true;
     }
     // The exact built-in types first, by one pointer comparison each (the checks below are
@@ -398,12 +417,12 @@ class Reader {
     if (tp == &PyUnicode_Type) {
       std::string_view text;
       if (!utf8(obj, text)) return fail_py();
-      out.v.template emplace<std::string>(text);
+      put<std::string>(out, text);
       return true;
     }
     if (tp == &PyFloat_Type) return read_real(PyFloat_AsDouble(obj), out);
     if (tp == &PyBool_Type) {
-      out.v.template emplace<bool>(obj == Py_True);
+      put<bool>(out, obj == Py_True);
       return true;
     }
     if (tp == &PyLong_Type) return read_int(obj, out);
@@ -436,7 +455,11 @@ class Reader {
 
   bool read_bytes(PyObject*, JsonValue&) { return fail(record::invalid_type("byte array", record::kExpectAnyJson)); }
   bool read_real(double d, JsonValue& out) {
-    out = std::isfinite(d) ? JsonValue(d) : JsonValue();  // NaN and the infinities read as null
+    // NaN and the infinities read as null.
+    if (std::isfinite(d))
+      put<double>(out, d);
+    else
+      out.v.emplace<std::monostate>();
     return true;
   }
 
@@ -471,8 +494,8 @@ class Reader {
   bool read_int(PyObject* obj, JsonValue& out) {
     Int n = classify_int(obj);
     switch (n.form) {
-      case IntForm::Signed: out.v.emplace<std::int64_t>(n.i); return true;
-      case IntForm::Unsigned: out.v.emplace<std::uint64_t>(n.u); return true;
+      case IntForm::Signed: put<std::int64_t>(out, n.i); return true;
+      case IntForm::Unsigned: put<std::uint64_t>(out, n.u); return true;
       case IntForm::Beyond64: return fail("JSON number out of range");
       default: return fail_py();
     }
@@ -513,8 +536,13 @@ class Reader {
 
   bool read_object_entries(PyObject* obj, JsonObject& out) {
     std::vector<JsonObject::Entry> entries;
-    if (!collect_items(obj, entries, [&](PyObject* key, PyObject* value, std::string& k, JsonValue& v) {
-          return read(key, k) && read(value, v);
+    // The key's text builds the entry's key directly.
+    if (!collect_items(obj, entries, [&](PyObject* key, PyObject* value, std::vector<JsonObject::Entry>& out) {
+          if (!is_str(key)) return fail(unexpected_type(key, "PyString"));
+          std::string_view text;
+          if (!utf8(key, text)) return fail_py();
+          auto& e = out.emplace_back(std::piecewise_construct, std::forward_as_tuple(text), std::forward_as_tuple());
+          return read(value, e.second);
         }))
       return false;
     out = JsonObject::from_unsorted(std::move(entries));
@@ -631,8 +659,9 @@ class Reader {
 
   bool read_map(PyObject* obj, Content& out) {
     Content::Map map;
-    if (!collect_items(obj, map, [&](PyObject* key, PyObject* value, Content& k, Content& v) {
-          return read_content(key, k) && read_content(value, v);
+    if (!collect_items(obj, map, [&](PyObject* key, PyObject* value, Content::Map& out) {
+          auto& e = out.emplace_back();
+          return read_content(key, e.first) && read_content(value, e.second);
         }))
       return false;
     out = Content(std::move(map));

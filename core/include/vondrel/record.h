@@ -191,12 +191,21 @@ inline constexpr bool is_record_v = is_record<T>::value;
 template <class R>
 inline constexpr std::size_t field_count = std::tuple_size_v<std::remove_cv_t<decltype(Describe<R>::fields)>>;
 
+// Whether two keys are equal, compared in line: keys are a few bytes long, shorter than the
+// call a library comparison would cost.
+constexpr bool same_key(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i)
+    if (a[i] != b[i]) return false;
+  return true;
+}
+
 // Index of the field named `key`, or -1.
 template <class R>
 int field_index(std::string_view key) {
   int found = -1;
   int i = 0;
-  std::apply([&](const auto&... f) { ((found < 0 && f.key == key ? (found = i, ++i) : ++i), ...); },
+  std::apply([&](const auto&... f) { ((found < 0 && same_key(f.key, key) ? (found = i, ++i) : ++i), ...); },
              Describe<R>::fields);
   return found;
 }
