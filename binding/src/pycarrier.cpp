@@ -132,15 +132,20 @@ PyObject* key_object(std::string_view key) {
 // ---------------------------------------------------------------------------------------
 // Reading.
 
-// Puts a T into `out` (a JsonValue or Content). A value read here is nearly always still null (freshly made): then the
-// T is built over the empty alternative, which needs no destruction, instead of through the
-// generic reset of every alternative. The T is made first, so a failure leaves `out` whole.
+// Puts a T into `out` (a JsonValue or Content). A value read here is nearly always still
+// null (freshly made): then the T is built over the empty alternative, which needs no
+// destruction, instead of through the generic reset of every alternative. Should building
+// the T fail, `out` is made null again before the failure goes on.
 template <class T, class Out, class... A>
 void put(Out& out, A&&... args) {
   static_assert(std::is_same_v<std::variant_alternative_t<0, decltype(out.v)>, std::monostate>);
   if (out.v.index() == 0) {
-    T value(std::forward<A>(args)...);
-    std::construct_at(&out.v, std::in_place_type<T>, std::move(value));
+    try {
+      std::construct_at(&out.v, std::in_place_type<T>, std::forward<A>(args)...);
+    } catch (...) {
+      std::construct_at(&out.v);
+      throw;
+    }
   } else {
     out.v.template emplace<T>(std::forward<A>(args)...);
   }
@@ -343,23 +348,35 @@ class Reader {
   // cannot change which entries are read. A small exact dict is copied without building lists.
   struct MapAccess {
     MapAccess(Reader& reader, PyObject* mapping) : r(reader), obj(mapping) {}
+    ~MapAccess() {
+      for (Py_ssize_t i = 0; i < 2 * n_inline; ++i) Py_DECREF(inline_items[i]);
+    }
+    MapAccess(const MapAccess&) = delete;
+    MapAccess& operator=(const MapAccess&) = delete;
+
     static constexpr Py_ssize_t kInline = 8;  // more than any record has keys
     Reader& r;
     PyObject* obj;
-    Ref inline_keys[kInline], inline_values[kInline];  // a small exact dict
-    Ref keys, values;                                  // any other mapping
+    PyObject* inline_items[2 * kInline];  // a small exact dict: key, value, ...; each held
+    Py_ssize_t n_inline = 0;
+    Ref keys, values;  // any other mapping
     Py_ssize_t pos = 0, n = 0;
-    Ref key, value;  // current entry, held
+    Ref held_key, held_value;  // current entry of any other mapping
+    PyObject* key = nullptr;   // current entry
+    PyObject* value = nullptr;
 
     bool start() {
       if (PyDict_CheckExact(obj) && PyDict_Size(obj) <= kInline) {
         PyObject *k, *v;
         Py_ssize_t at = 0;
         while (PyDict_Next(obj, &at, &k, &v)) {
-          inline_keys[n] = Ref::borrow(k);
-          inline_values[n] = Ref::borrow(v);
-          ++n;
+          Py_INCREF(k);
+          Py_INCREF(v);
+          inline_items[2 * n_inline] = k;
+          inline_items[2 * n_inline + 1] = v;
+          ++n_inline;
         }
+        n = n_inline;
         return true;
       }
       keys = Ref::steal(PyMapping_Keys(obj));
@@ -376,24 +393,26 @@ class Reader {
     int next_key(std::string_view& out) {
       if (pos >= n) return 0;
       if (!keys) {
-        key = std::move(inline_keys[pos]);
-        value = std::move(inline_values[pos]);
+        key = inline_items[2 * pos];
+        value = inline_items[2 * pos + 1];
         ++pos;
       } else {
-        key = Ref::steal(PySequence_GetItem(keys.get(), pos));
-        if (!key) return failed(r.fail_py());
-        value = Ref::steal(PySequence_GetItem(values.get(), pos));
-        if (!value) return failed(r.fail_py());
+        held_key = Ref::steal(PySequence_GetItem(keys.get(), pos));
+        if (!held_key) return failed(r.fail_py());
+        held_value = Ref::steal(PySequence_GetItem(values.get(), pos));
+        if (!held_value) return failed(r.fail_py());
+        key = held_key.get();
+        value = held_value.get();
         ++pos;
       }
-      if (!is_str(key.get())) return failed(r.fail("dict keys must have type str"));
-      if (!utf8(key.get(), out)) return failed(r.fail_py());
+      if (!is_str(key)) return failed(r.fail("dict keys must have type str"));
+      if (!utf8(key, out)) return failed(r.fail_py());
       return 1;
     }
 
     template <class T>
     bool read_value(T& out) {
-      return r.read(value.get(), out);
+      return r.read(value, out);
     }
     bool skip_value() { return true; }  // unknown keys of a bounding box: the value is not examined
     bool fail(std::string message) { return r.fail(std::move(message)); }
