@@ -1,5 +1,6 @@
 import subprocess
 import sys
+from collections.abc import Mapping
 
 import pytest
 
@@ -8,6 +9,22 @@ def run_python(code: str, env=None) -> str:
     """Runs `code` in a fresh interpreter and returns its stdout."""
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, check=True)
     return out.stdout
+
+
+class DictMapping(Mapping):
+    """A Mapping class (not a dict) over a dict: read through its keys and items."""
+
+    def __init__(self, d):
+        self.d = d
+
+    def __getitem__(self, k):
+        return self.d[k]
+
+    def __iter__(self):
+        return iter(self.d)
+
+    def __len__(self):
+        return len(self.d)
 
 
 @pytest.fixture

@@ -4,6 +4,7 @@ from collections.abc import Mapping
 
 import pytest
 
+from conftest import DictMapping
 from vondrel import Net, Netlist, NetlistPort, PortArrayRef, PortRef
 
 EQ = {"INV": [["A", "A2"]]}
@@ -87,20 +88,7 @@ def test_given_port_mapping_replaces_the_derived_one():
     assert Net([NetlistPort("IN"), NetlistPort("OUT"), PortRef("x", "A")]) in out.nets
 
 
-class Groups(Mapping):
-    """A mapping class: read through keys() and values()."""
-
-    def __init__(self, d):
-        self.d = d
-
-    def __getitem__(self, k):
-        return self.d[k]
-
-    def __iter__(self):
-        return iter(self.d)
-
-    def __len__(self):
-        return len(self.d)
+Groups = DictMapping  # groups given as a Mapping class
 
 
 @pytest.mark.parametrize(

@@ -163,20 +163,7 @@ def test_from_dict_errors(cls, obj, message):
 
 
 def test_from_dict_integer_conversion_and_mappings():
-    from collections.abc import Mapping
-
-    class M(Mapping):
-        def __init__(self, d):
-            self.d = d
-
-        def __getitem__(self, k):
-            return self.d[k]
-
-        def __iter__(self):
-            return iter(self.d)
-
-        def __len__(self):
-            return len(self.d)
+    from conftest import DictMapping as M
 
     assert PortArrayRef.from_dict({"instance": "u", "port": "p", "ia": True, "ib": 2}).ia == 1
     assert PortRef.from_dict(M({"instance": "u", "port": "p"})) == PortRef("u", "p")
