@@ -5,7 +5,7 @@ import re
 
 import pytest
 
-from vondrel import NetlistPort, PortArrayRef, PortRef
+from vondrel import Netlist, NetlistPort, PortArrayRef, PortRef
 
 R = PortRef("u1", "a")
 
@@ -43,6 +43,25 @@ R = PortRef("u1", "a")
 )
 def test_type_errors(call, message):
     with pytest.raises(TypeError) as info:
+        call()
+    assert str(info.value) == message
+
+
+NETLIST_KEYS = "expected one of `instances`, `nets`, `ports`"
+
+
+@pytest.mark.parametrize(
+    "call, kind, message",
+    [
+        (lambda: Netlist.from_json('{"instances":{},"x\\u0000y":1}'), ValueError,
+         f"deserialize: unknown field `x\0y`, {NETLIST_KEYS} at line 1 column 26"),
+        (lambda: Netlist.from_dict({"x\0y": 1}), ValueError, f"from_dict: unknown field `x\0y`, {NETLIST_KEYS}"),
+        (lambda: Netlist().create_net(NetlistPort("a\0b")), ValueError, "Undefined netlist port a\0b"),
+        (lambda: NetlistPort(**{"n\0": "a"}), TypeError, "NetlistPort.__new__() got an unexpected keyword argument 'n\0'"),
+    ],
+)
+def test_messages_keep_every_character(call, kind, message):
+    with pytest.raises(kind) as info:
         call()
     assert str(info.value) == message
 

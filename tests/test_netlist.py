@@ -263,22 +263,44 @@ def test_remove_instances_takes_any_sequence():
     assert n.instance_names() == ["u2"]
 
 
+DEPRECATED = ("Netlist.flatten_instances() is deprecated, use remove_instances() instead "
+              "(Netlist.flatten() now inlines an instance's own netlist)")
+
+
 def deprecated_call(n):
     n.flatten_instances(["u1"])
 
 
-def test_flatten_instances_warns_then_removes():
+def skipping_call(n):
+    n.flatten({}, instance_cell_map={"u1": "bank", "u2": "inv"}, warn_skipped=True)
+
+
+@pytest.mark.parametrize("call, category, messages", [
+    (deprecated_call, DeprecationWarning, [DEPRECATED]),
+    (skipping_call, UserWarning, ['not flattening instance "u2": no netlist given for its cell "inv"',
+                                  'not flattening instance "u1": no netlist given for its cell "bank"']),
+])
+def test_warnings_point_at_the_line_that_called_the_method(call, category, messages):
     n = small()
     with warnings.catch_warnings(record=True) as caught:
         warnings.simplefilter("always")
-        deprecated_call(n); line = sys._getframe().f_lineno  # noqa: E702
-    # Stack level 2 from a method of the module: one frame above the code that called it.
-    assert [(w.category, str(w.message), w.filename, w.lineno) for w in caught] == [(
-        DeprecationWarning,
-        "Netlist.flatten_instances() is deprecated, use remove_instances() instead "
-        "(Netlist.flatten() now inlines an instance's own netlist)",
-        __file__, line,
-    )]
+        call(n)
+    line = call.__code__.co_firstlineno + 1
+    assert [(w.category, str(w.message), w.filename, w.lineno) for w in caught] == [
+        (category, m, __file__, line) for m in messages]
+
+
+def test_deprecation_reaches_a_script_under_the_default_filters(python_run):
+    out = python_run("import sys\nsys.stderr = sys.stdout\nfrom vondrel import Netlist\n"
+                     "Netlist().flatten_instances([])\n")
+    assert out == f"<string>:4: DeprecationWarning: {DEPRECATED}\n"
+
+
+def test_flatten_instances_removes():
+    n = small()
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore")
+        deprecated_call(n)
     expected = small()
     expected.remove_instances(["u1"])
     assert n == expected

@@ -24,7 +24,7 @@ bool warn(PyObject* category, std::string_view message) {
   if (!warn_fn) return false;
   Ref text = str(message);
   if (!text) return false;
-  Ref result = Ref::steal(PyObject_CallFunction(warn_fn.get(), "OOi", text.get(), category, 2));
+  Ref result = Ref::steal(PyObject_CallFunction(warn_fn.get(), "OOi", text.get(), category, 1));
   return static_cast<bool>(result);
 }
 

@@ -19,7 +19,8 @@ namespace vondrel::py {
 Ref core_error(Error e);
 bool core_error_false(Error e);
 
-// warnings.warn(message, category, 2): the warning points at the caller of the method.
+// warnings.warn(message, category, 1): a method of the module has no frame of its own, so
+// stack level 1 attributes the warning to the line that called the method.
 // False with the exception pending (a filter may turn the warning into an error).
 bool warn(PyObject* category, std::string_view message);
 // warn(DeprecationWarning, message).

@@ -64,7 +64,7 @@ PyObject* init() {
   if (id == -1) return nullptr;
   std::int64_t expected = -1;
   if (!recorded_interpreter.compare_exchange_strong(expected, id) && expected != id) {
-    PyErr_SetString(PyExc_ImportError,
+    raise_false(PyExc_ImportError,
                     "vondrel._native does not support sub-interpreters: it is bound to the first interpreter that imported it");
     return nullptr;
   }

@@ -57,7 +57,7 @@ class Shared {
  public:
   explicit Shared(PyObject* obj) : b_(reinterpret_cast<PyBase*>(obj)) {
     if (b_->borrow < 0) {
-      PyErr_SetString(PyExc_RuntimeError, "Already mutably borrowed");
+      raise_false(PyExc_RuntimeError, "Already mutably borrowed");
       b_ = nullptr;
     } else {
       ++b_->borrow;
@@ -78,7 +78,7 @@ class Exclusive {
  public:
   explicit Exclusive(PyObject* obj) : b_(reinterpret_cast<PyBase*>(obj)) {
     if (b_->borrow != 0) {
-      PyErr_SetString(PyExc_RuntimeError, "Already borrowed");
+      raise_false(PyExc_RuntimeError, "Already borrowed");
       b_ = nullptr;
     } else {
       b_->borrow = -1;

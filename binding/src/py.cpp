@@ -53,6 +53,13 @@ std::string take_error_message() {
   return e.message();
 }
 
+bool raise_false(PyObject* type, std::string_view message) {
+  Ref text = str(message);
+  // The message travels as the exception's single argument, as PyErr_SetString gives it.
+  if (text) PyErr_SetObject(type, text.get());
+  return false;
+}
+
 bool pending_error_is(PyObject* type) {
   PyObject* t = PyErr_Occurred();
   return t == type;
@@ -64,9 +71,9 @@ void set_error_from_exception() noexcept {
   } catch (const std::bad_alloc&) {
     PyErr_NoMemory();
   } catch (const std::exception& e) {
-    PyErr_SetString(PyExc_SystemError, e.what());
+    raise_false(PyExc_SystemError, e.what());
   } catch (...) {
-    PyErr_SetString(PyExc_SystemError, "unexpected internal error");
+    raise_false(PyExc_SystemError, "unexpected internal error");
   }
 }
 

@@ -88,14 +88,14 @@ Ref dict_of(const Map& map, Make&& make) {
   return dict;
 }
 
-// Sets a Python exception; returns a null Ref (or false) so callers can `return fail(...)`.
-inline Ref raise(PyObject* type, const std::string& message) {
-  PyErr_SetString(type, message.c_str());
+// Sets a Python exception whose message is the whole of `message` (NULs included: names
+// may hold them); returns false so callers can `return raise_false(...)`. Every message
+// the module hands to the interpreter goes through here.
+bool raise_false(PyObject* type, std::string_view message);
+// The same, returning a null Ref.
+inline Ref raise(PyObject* type, std::string_view message) {
+  raise_false(type, message);
   return {};
-}
-inline bool raise_false(PyObject* type, const std::string& message) {
-  PyErr_SetString(type, message.c_str());
-  return false;
 }
 
 // The qualified name of an object's class ("int", "PortRef").

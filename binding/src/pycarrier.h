@@ -34,8 +34,7 @@ template <class T>
 bool from_py_any(PyObject* obj, T& out) {
   std::string error;
   if (read_py(obj, out, error)) return true;
-  PyErr_SetString(PyExc_ValueError, ("from_dict: " + error).c_str());
-  return false;
+  return raise_false(PyExc_ValueError, "from_dict: " + error);
 }
 
 template <class T>

@@ -33,7 +33,7 @@ PyTypeObject* build_class(const ClassSpec& spec) {
   Ref bases;
   if (spec.base) {
     if (!*spec.base) {
-      PyErr_SetString(PyExc_SystemError, "base class not registered");
+      raise_false(PyExc_SystemError, "base class not registered");
       return nullptr;
     }
     bases = Ref::steal(PyTuple_Pack(1, reinterpret_cast<PyObject*>(*spec.base)));

@@ -56,7 +56,7 @@ PyObject* getter_entry(PyObject* self, void*) noexcept {
 template <SetterFn F>
 int setter_entry(PyObject* self, PyObject* value, void*) noexcept {
   if (!value) {
-    PyErr_SetString(PyExc_AttributeError, "can't delete attribute");
+    raise_false(PyExc_AttributeError, "can't delete attribute");
     return -1;
   }
   return guarded(-1, [&] { return F(self, value) ? 0 : -1; });
