@@ -42,7 +42,7 @@ Netlist make_netlist(int n_instances) {
 const std::string& document() {
   static const std::string text = [] {
     std::string out;
-    write_json(out, make_netlist(100000));
+    (void)write_json(out, make_netlist(100000));
     return out;
   }();
   return text;
@@ -88,7 +88,7 @@ void BM_WriteNetlistWire(benchmark::State& state) {
   for (auto _ : state) {
     std::string out;
     out.reserve(128);
-    write_json(out, wire);
+    (void)write_json(out, wire);
     benchmark::DoNotOptimize(out);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
@@ -103,7 +103,7 @@ void BM_WriteNetlistWireWarm(benchmark::State& state) {
   std::string out;
   for (auto _ : state) {
     out.clear();
-    write_json(out, wire);
+    (void)write_json(out, wire);
     benchmark::DoNotOptimize(out);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));
@@ -116,7 +116,7 @@ void BM_WriteNetlist(benchmark::State& state) {
   for (auto _ : state) {
     std::string out;
     out.reserve(128);
-    write_json(out, netlist);
+    (void)write_json(out, netlist);
     benchmark::DoNotOptimize(out);
   }
   state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations() * text.size()));

@@ -67,7 +67,7 @@ Ref to_json_method(PyObject* self, const FastArgs& a) {
   if (!guard) return {};
   std::string out;
   out.reserve(128);
-  write_json(out, C::record(self));
+  if (Status written = write_json(out, C::record(self)); !written) return core_error(std::move(written).error());
   return str(out);
 }
 

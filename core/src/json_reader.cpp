@@ -48,10 +48,10 @@ constexpr const char* kControlCharacter = "control character (\\u0000-\\u001F) f
 constexpr const char* kKeyMustBeString = "key must be a string";
 constexpr const char* kTrailingComma = "trailing comma";
 constexpr const char* kTrailingCharacters = "trailing characters";
-constexpr const char* kRecursionLimit = "recursion limit exceeded";
+constexpr const char* kRecursionLimit = kNestingExceeded;
 
-// Open arrays and objects allowed at once: 127.
-constexpr int kDepthBudget = 128;
+// Open arrays and objects allowed at once: kMaxNesting.
+constexpr int kDepthBudget = kMaxNesting + 1;
 
 // Bytes that a string copies without a second look: printable ASCII except '"' and '\\'.
 struct PlainTable {

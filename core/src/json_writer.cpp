@@ -150,6 +150,23 @@ class Sink {
     p_ += text.size();
   }
 
+  // Opens an array or object with `c`. A document may nest kMaxNesting levels: what would
+  // open one more is not written, and the whole text is refused (too_deep()).
+  bool open(char c) {
+    if (++depth_ > kMaxNesting) {
+      too_deep_ = true;
+      --depth_;
+      return false;
+    }
+    put(c);
+    return true;
+  }
+  void close(char c) {
+    --depth_;
+    put(c);
+  }
+  bool too_deep() const { return too_deep_; }
+
  private:
   // Capacity grows geometrically; the writable window (which resize fills with zeros) only
   // by what is about to be written, so untouched capacity is never written twice.
@@ -165,6 +182,8 @@ class Sink {
   std::string& s_;
   char* p_;
   char* end_;
+  int depth_ = 0;
+  bool too_deep_ = false;
 };
 
 // Per byte: 0 copies it, 'u' writes \u00XX, any other letter writes a backslash and it.
@@ -265,10 +284,10 @@ void write_entry(Sink& out, bool& first, const std::string& key, const V& value)
 // An object of the map's (key, value) entries, in the map's order.
 template <class Map>
 void write_entries(Sink& out, const Map& map) {
-  out.put('{');
+  if (!out.open('{')) return;
   bool first = true;
   for (const auto& [key, value] : map) write_entry(out, first, key, value);
-  out.put('}');
+  out.close('}');
 }
 
 void write(Sink& out, const JsonObject& obj) { write_entries(out, obj); }
@@ -292,14 +311,14 @@ void write(Sink& out, const NetMember& m) {
 
 template <class T>
 void write(Sink& out, const std::vector<T>& items) {
-  out.put('[');
+  if (!out.open('[')) return;
   bool first = true;
   for (const auto& item : items) {
     if (!first) out.put(',');
     first = false;
     write(out, item);
   }
-  out.put(']');
+  out.close(']');
 }
 
 void write(Sink& out, const Net& net) { write(out, net.members); }
@@ -315,23 +334,20 @@ void write(Sink& out, const OrderedMap<W>& map) {
 }
 
 void write(Sink& out, const PlacedInstancesView& map) {
-  out.put('{');
+  if (!out.open('{')) return;
   bool first = true;
   map.for_each([&](const std::string& name, const PlacedInstanceView& record) {
     write_entry(out, first, name, record);
     return true;
   });
-  out.put('}');
+  out.close('}');
 }
 
 // The writer access of write_record.
 struct RecordWriter {
   Sink& out;
   bool comma = false;
-  bool begin_record(std::size_t) {
-    out.put('{');
-    return true;
-  }
+  bool begin_record(std::size_t) { return out.open('{'); }
   bool key(std::string_view key) {
     // Record keys are plain identifiers: no escaping.
     char* p = out.need(key.size() + 4);
@@ -351,7 +367,7 @@ struct RecordWriter {
     return true;
   }
   bool end_record() {
-    out.put('}');
+    out.close('}');
     return true;
   }
 };
@@ -377,25 +393,27 @@ std::string format_double(double v) {
 }
 
 template <class T>
-void write_json(std::string& out, const T& value) {
+Status write_json(std::string& out, const T& value) {
   Sink sink(out);
   write(sink, value);
+  if (sink.too_deep()) return Error::serialize(kNestingExceeded);
+  return ok_status();
 }
 
-template void write_json(std::string&, const NetlistPort&);
-template void write_json(std::string&, const PortRef&);
-template void write_json(std::string&, const PortArrayRef&);
-template void write_json(std::string&, const NetlistArray&);
-template void write_json(std::string&, const Net&);
-template void write_json(std::string&, const NetlistInstanceWire&);
-template void write_json(std::string&, const NetlistInstance&);
-template void write_json(std::string&, const NetlistWire&);
-template void write_json(std::string&, const Netlist&);
-template void write_json(std::string&, const BBox&);
-template void write_json(std::string&, const Placement&);
-template void write_json(std::string&, const PlacedInstanceWire&);
-template void write_json(std::string&, const PlacedNetlistWire&);
-template void write_json(std::string&, const PlacedInstanceView&);
-template void write_json(std::string&, const PlacedNetlistView&);
+template Status write_json(std::string&, const NetlistPort&);
+template Status write_json(std::string&, const PortRef&);
+template Status write_json(std::string&, const PortArrayRef&);
+template Status write_json(std::string&, const NetlistArray&);
+template Status write_json(std::string&, const Net&);
+template Status write_json(std::string&, const NetlistInstanceWire&);
+template Status write_json(std::string&, const NetlistInstance&);
+template Status write_json(std::string&, const NetlistWire&);
+template Status write_json(std::string&, const Netlist&);
+template Status write_json(std::string&, const BBox&);
+template Status write_json(std::string&, const Placement&);
+template Status write_json(std::string&, const PlacedInstanceWire&);
+template Status write_json(std::string&, const PlacedNetlistWire&);
+template Status write_json(std::string&, const PlacedInstanceView&);
+template Status write_json(std::string&, const PlacedNetlistView&);
 
 }  // namespace vondrel

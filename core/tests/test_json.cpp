@@ -36,8 +36,8 @@ T read_ok(std::string_view text) {
 template <class T>
 std::string to_json(const T& value) {
   std::string out;
-  write_json(out, value);
-  return out;
+  Status s = write_json(out, value);
+  return s.ok() ? out : "error: " + s.error().message();
 }
 
 // --- syntax ---------------------------------------------------------------------------
@@ -120,6 +120,32 @@ TEST(JsonReader, NestingLimit) {
   std::string members = "[[";
   for (int i = 0; i < 200; ++i) members += '[';
   EXPECT_NE(read_error<Net>(members).find("recursion limit exceeded"), std::string::npos);
+}
+
+// The writer refuses what the reader would: settings nested so that the document passes the
+// limit are not written, whether they are held in arrays or objects.
+TEST(JsonWriter, NestingLimit) {
+  auto settings = [](int levels, bool objects) {
+    JsonValue v = JsonValue::integer(1);
+    for (int i = 0; i < levels; ++i) {
+      JsonObject o;
+      if (objects) o.insert_or_assign("k", std::move(v));
+      v = objects ? JsonValue(std::move(o)) : JsonValue(JsonArray{std::move(v)});
+    }
+    return v;
+  };
+  for (bool objects : {false, true}) {
+    NetlistInstanceWire inst{{}, "k", "c", settings(126, objects), std::nullopt};
+    EXPECT_EQ(read_error<NetlistInstanceWire>(to_json(inst)), "ok");
+    inst.settings = settings(127, objects);
+    EXPECT_EQ(to_json(inst), "error: serialize: recursion limit exceeded");
+    // Inside a netlist the instance record sits two levels deeper.
+    NetlistWire n;
+    n.instances.insert_or_assign("a", NetlistInstanceWire{{}, "k", "c", settings(124, objects), std::nullopt});
+    EXPECT_EQ(read_error<NetlistWire>(to_json(n)), "ok");
+    n.instances.insert_or_assign("a", NetlistInstanceWire{{}, "k", "c", settings(125, objects), std::nullopt});
+    EXPECT_EQ(to_json(n), "error: serialize: recursion limit exceeded");
+  }
 }
 
 TEST(JsonReader, NumbersInSettings) {

@@ -231,13 +231,13 @@ TEST(PlacedWire, ViewsWriteTheBuiltRecords) {
     const PlacedExtra* x = e.find(name);
     const PlacedExtra none;
     std::string built, viewed;
-    write_json(built, PlacedInstanceWire::from_parts(instance, x ? *x : none));
-    write_json(viewed, PlacedInstanceView{&instance, x ? x : &none});
+    EXPECT_TRUE(write_json(built, PlacedInstanceWire::from_parts(instance, x ? *x : none)).ok());
+    EXPECT_TRUE(write_json(viewed, PlacedInstanceView{&instance, x ? x : &none}).ok());
     EXPECT_EQ(viewed, built);
   }
   std::string built, viewed;
-  write_json(built, PlacedNetlistWire::from_parts(n, e));
-  write_json(viewed, PlacedNetlistView::of(n, e));
+  EXPECT_TRUE(write_json(built, PlacedNetlistWire::from_parts(n, e)).ok());
+  EXPECT_TRUE(write_json(viewed, PlacedNetlistView::of(n, e)).ok());
   EXPECT_EQ(viewed, built);
   EXPECT_NE(viewed.find(R"("cell":"C\"q\"","placement":{"x":null,"y":null,"orientation":450.0,"mirror":true,)"),
             std::string::npos)

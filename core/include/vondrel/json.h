@@ -25,10 +25,12 @@ std::string format_double(double v);
 template <class T>
 Status read_json(std::string_view text, T& out);
 
-// Appends the compact JSON text of `value` to `out`; cannot fail. Instantiated for the
-// same types, for Netlist (its NetlistWire record, without building one), and for
-// PlacedInstanceView and PlacedNetlistView (the placed records, without building them).
+// Appends the compact JSON text of `value` to `out`. Fails with Error::serialize (`out` then
+// unspecified) only when the text would nest deeper than kMaxNesting levels, which the reader
+// refuses. Instantiated for the same types, for Netlist (its NetlistWire record, without
+// building one), and for PlacedInstanceView and PlacedNetlistView (the placed records,
+// without building them).
 template <class T>
-void write_json(std::string& out, const T& value);
+[[nodiscard]] Status write_json(std::string& out, const T& value);
 
 }  // namespace vondrel

@@ -11,6 +11,14 @@
 
 namespace vondrel {
 
+// The deepest nesting of arrays and objects (records, lists and maps included, the outermost
+// counted) that a document may have: both readers refuse a deeper one, and both writers
+// refuse to produce one. Values held by the library are therefore never deeper, so no walk
+// over one (copy, comparison, destruction, writing) recurses further than this.
+inline constexpr int kMaxNesting = 127;
+// What a reader or writer reports for a document deeper than that.
+inline constexpr const char* kNestingExceeded = "recursion limit exceeded";
+
 struct JsonValue;
 
 // A JSON object: keys unique and always kept in ascending byte order.
