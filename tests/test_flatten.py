@@ -1,5 +1,7 @@
 """Netlist.flatten and PlacedNetlist.flatten: arguments, the netlists map, warnings, results."""
 
+import subprocess
+import sys
 import warnings
 from collections import UserDict
 
@@ -363,6 +365,29 @@ def test_engine_errors_issue_no_warnings(receiver, kwargs, text):
             t.flatten(instance_cell_map=CELLS, warn_skipped=True, **kwargs)  # u0 is due a warning
     assert str(e.value) == text and seen == []
     assert t.to_json() == before
+
+
+@pytest.mark.parametrize("copies", [2, 16])
+def test_cell_containing_itself_fails_fast_in_little_memory(copies):
+    # Doubling (or more) every pass, such a run would exhaust any memory long before pass 1000.
+    code = f"""if True:
+        import resource
+        resource.setrlimit(resource.RLIMIT_AS, (2 << 30, 2 << 30))
+        from vondrel import Netlist
+        cell = Netlist()
+        for k in range({copies}):
+            cell.create_inst(f"i{{k}}", "k", "self")
+        top = Netlist()
+        top.create_inst("x", "k", "self")
+        try:
+            top.flatten({{"SELF": cell}}, instance_cell_map={{"x": "SELF"}},
+                        sub_instance_cell_maps={{"SELF": {{f"i{{k}}": "SELF" for k in range({copies})}}}})
+        except ValueError as e:
+            print(e)
+    """
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60)
+    assert (out.returncode, out.stdout) == (
+        0, "flatten: still inlining after 1000 passes \u2014 `netlists` describes a cell that contains itself\n")
 
 
 def test_allow_unconnected_ports():

@@ -6,6 +6,11 @@
 // union-find over net indices, with the parent nets connected to that port of the instance.
 // Every step costs at most a hash lookup per name or member; nothing recurses over the
 // hierarchy.
+//
+// The driver runs passes until one inlines nothing. A run whose hierarchy holds a cell that
+// contains itself never gets there, and may grow exponentially; it is stopped by a one-time
+// check for such a cycle once the work of its passes exceeds a budget proportional to its
+// input (flatten.h describes when, and why a run without a cycle is never affected).
 
 #include "vondrel/flatten.h"
 
@@ -107,6 +112,84 @@ const std::string* child_cell_of(const CellNameMap* sub_cells, const std::string
   return child_extra && !child_extra->cell.empty() ? &child_extra->cell : nullptr;
 }
 
+// Whether recursive inlining can never end: some instance that the next pass would inline
+// leads, through the cells that would be inlined after it, into a cell that contains itself.
+// An instance or child counts only when a pass would inline it: the same rules as the
+// classification of a pass, and the children's cells found as a pass finds them (so a cell
+// named "" by the sub-instance maps is a cell like any other). Walks the instances of the
+// state and, iteratively, each cell reached from them once: linear in their sizes.
+bool inlining_never_ends(const FlattenState& state, const NetlistDataMap& netlists,
+                         const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options) {
+  const auto inlinable = [&](const std::string& cell, const NetlistInstance& inst) -> const NetlistData* {
+    if (!cell_admitted(options, cell) || multi_element_array(inst)) return nullptr;
+    const auto nl = netlists.find(cell);
+    if (nl == netlists.end() || nl->second.instances.empty()) return nullptr;
+    return &nl->second;
+  };
+  enum : unsigned char { Open = 1, Done = 2 };
+  std::unordered_map<std::string_view, unsigned char> mark;
+  struct Frame {
+    std::string_view cell;
+    const NetlistData* netlist;
+    const CellNameMap* sub;
+    OrderedMap<NetlistInstance>::const_iterator next;
+  };
+  std::vector<Frame> stack;
+  // Enters `cell` unless it is finished; true when it is already on the current path.
+  const auto enter = [&](const std::string& cell, const NetlistData* netlist) {
+    unsigned char& m = mark[cell];
+    if (m == Open) return true;
+    if (m == Done) return false;
+    m = Open;
+    const auto sub = sub_instance_cell_maps.find(cell);
+    stack.push_back(Frame{cell, netlist, sub == sub_instance_cell_maps.end() ? nullptr : &sub->second,
+                          netlist->instances.begin()});
+    return false;
+  };
+
+  std::size_t pos = 0;
+  for (auto it = state.data.instances.begin(); it != state.data.instances.end(); ++it, ++pos) {
+    const std::string* cell = state.cell_of[pos];
+    if (!cell) continue;
+    const NetlistData* root = inlinable(*cell, it->second);
+    if (!root || enter(*cell, root)) continue;
+    while (!stack.empty()) {
+      Frame& f = stack.back();
+      if (f.next == f.netlist->instances.end()) {
+        mark[f.cell] = Done;
+        stack.pop_back();
+        continue;
+      }
+      const auto& [child_name, child] = *f.next++;
+      const std::string* child_cell = child_cell_of(f.sub, child_name, f.netlist->extras.find(child_name));
+      if (!child_cell) continue;
+      if (const NetlistData* next = inlinable(*child_cell, child); next && enter(*child_cell, next)) return true;
+    }
+  }
+  return false;
+}
+
+// The work tally of a recursive run and its one check for a cycle (see flatten.h).
+struct RunawayGuard {
+  std::size_t budget = SIZE_MAX;
+  std::size_t tally = 0;
+  bool settled = false;     // checked, and no cycle: never again
+  bool first_pass = true;
+  std::size_t members = 0;  // of the nets the last pass built (the input's are not counted)
+  // Instances, nets and net members of each cell's netlist, as they are first needed.
+  std::unordered_map<const NetlistData*, std::size_t> cell_sizes;
+
+  std::size_t cell_size(const NetlistData& cell) {
+    const auto [it, fresh] = cell_sizes.try_emplace(&cell, 0);
+    if (fresh) {
+      std::size_t n = cell.instances.size() + cell.nets.size();
+      for (const Net& net : cell.nets) n += net.members.size();
+      it->second = n;
+    }
+    return it->second;
+  }
+};
+
 std::string skip_message(const std::string& instance, std::string_view reason) {
   std::string msg = "not flattening instance ";
   msg += quoted(instance);
@@ -124,11 +207,13 @@ std::string joined(std::string_view parent, std::string_view separator, std::str
   return out;
 }
 
-// The nets after a pass that inlines `selection`. `old_instances` still holds every old
-// instance name; `sel_of_pos` maps an old instance position to its selection index.
+// The nets after a pass that inlines `selection`, and their number of members in `members`.
+// `old_instances` still holds every old instance name; `sel_of_pos` maps an old instance
+// position to its selection index.
 Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap<NetlistInstance>& old_instances,
                                      const std::vector<Selected>& selection,
-                                     const std::vector<std::uint32_t>& sel_of_pos, const FlattenOptions& options) {
+                                     const std::vector<std::uint32_t>& sel_of_pos, const FlattenOptions& options,
+                                     std::size_t& members_out) {
   std::size_t total = old_nets.size();
   for (const Selected& s : selection) total += s.netlist->nets.size();
 
@@ -249,16 +334,18 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap
     if (members.empty()) continue;
     sort_members(members);
     members.erase(std::unique(members.begin(), members.end()), members.end());
+    members_out += members.size();
     out.push_back(Net{std::move(members)});
   }
   return out;
 }
 
-}  // namespace
-
-Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlists,
-                               const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options) {
+// One pass; `guard` (recursive runs only) tallies its work and may end the run first.
+Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
+                            const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options,
+                            RunawayGuard* guard) {
   NetlistData& data = state.data;
+  if (guard && guard->settled) guard = nullptr;
 
   // 1. Classify, 2. collect skip messages (at most one per instance name and call).
   std::vector<Selected> selection;
@@ -273,6 +360,8 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
   const std::string* last_cell = nullptr;
   Verdict verdict = Verdict::Silent;
   NetlistDataMap::const_iterator nl = netlists.end();
+  std::size_t cell_size = 0;  // of the last cell, when tallied
+  std::size_t copied = 0;     // instances, nets and members of the selected instances' cells
   std::size_t pos = 0;
   for (auto it = data.instances.begin(); it != data.instances.end(); ++it, ++pos) {
     const std::string& name = it->first;
@@ -293,6 +382,7 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
         verdict = Verdict::NoNetlist;
       } else {
         verdict = nl->second.instances.empty() ? Verdict::Empty : Verdict::Eligible;
+        if (guard && verdict == Verdict::Eligible) cell_size = guard->cell_size(nl->second);
       }
     }
     if (verdict == Verdict::Silent) continue;
@@ -310,10 +400,24 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
     }
     selection.push_back(Selected{&name, &nl->first, &nl->second});
     selected_pos.push_back(pos);
+    copied += cell_size;
   }
 
   // 3. Nothing to inline: the state is returned as it is.
   if (selection.empty()) return PassResult{std::move(state), false};
+
+  // The work of this pass: the kept instances, the parent nets and their members, and what it
+  // copies out of cells. Past the budget, a run that can never end fails here, before it
+  // builds more; but the first pass always runs (it builds what a single pass would).
+  if (guard) {
+    guard->tally += data.instances.size() - selection.size() + data.nets.size() + guard->members + copied;
+    const bool first = std::exchange(guard->first_pass, false);
+    if (guard->tally > guard->budget && !first) {
+      guard->settled = true;
+      if (inlining_never_ends(state, netlists, sub_instance_cell_maps, options))
+        return Error::flatten_pass_limit(kFlattenMaxPasses);
+    }
+  }
 
   // 4. The old instance map stays whole (keys intact) until the pass ends: its keys are the
   // selected and kept-name sets. Values are moved out as they are consumed.
@@ -374,7 +478,9 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
   }
 
   // 6. Nets.
-  Result<std::vector<Net>> nets = rewire_nets(std::move(data.nets), old_instances, selection, sel_of_pos, options);
+  std::size_t members = 0;
+  Result<std::vector<Net>> nets =
+      rewire_nets(std::move(data.nets), old_instances, selection, sel_of_pos, options, members);
   if (!nets) return std::move(nets).error();
 
   // 7. The new state; ports are unchanged.
@@ -382,71 +488,22 @@ Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlist
   data.extras = std::move(extras);
   data.nets = std::move(nets).value();
   state.cell_of = std::move(cell_of);
+  if (guard) guard->members = members;
   return PassResult{std::move(state), true};
-}
-
-namespace {
-
-// Whether recursive inlining can never end: some instance that the next pass would inline
-// leads, through the cells that would be inlined after it, into a cell that contains itself.
-// Walks the cell graph once (iteratively), so it is linear in the size of `netlists`.
-bool inlining_never_ends(const FlattenState& state, const NetlistDataMap& netlists,
-                         const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options) {
-  const auto inlinable = [&](const std::string& cell, const NetlistInstance& inst) -> const NetlistData* {
-    if (!cell_admitted(options, cell) || multi_element_array(inst)) return nullptr;
-    const auto nl = netlists.find(cell);
-    if (nl == netlists.end() || nl->second.instances.empty()) return nullptr;
-    return &nl->second;
-  };
-  enum : unsigned char { Open = 1, Done = 2 };
-  std::unordered_map<std::string_view, unsigned char> mark;
-  struct Frame {
-    std::string_view cell;
-    const NetlistData* netlist;
-    const CellNameMap* sub;
-    OrderedMap<NetlistInstance>::const_iterator next;
-  };
-  std::vector<Frame> stack;
-  // Enters `cell` unless it is finished; true when it is already on the current path.
-  const auto enter = [&](const std::string& cell, const NetlistData* netlist) {
-    unsigned char& m = mark[cell];
-    if (m == Open) return true;
-    if (m == Done) return false;
-    m = Open;
-    const auto sub = sub_instance_cell_maps.find(cell);
-    stack.push_back(Frame{cell, netlist, sub == sub_instance_cell_maps.end() ? nullptr : &sub->second,
-                          netlist->instances.begin()});
-    return false;
-  };
-
-  std::size_t pos = 0;
-  for (auto it = state.data.instances.begin(); it != state.data.instances.end(); ++it, ++pos) {
-    const std::string* cell = state.cell_of[pos];
-    if (!cell) continue;
-    const NetlistData* root = inlinable(*cell, it->second);
-    if (!root || enter(*cell, root)) continue;
-    while (!stack.empty()) {
-      Frame& f = stack.back();
-      if (f.next == f.netlist->instances.end()) {
-        mark[f.cell] = Done;
-        stack.pop_back();
-        continue;
-      }
-      const auto& [child_name, child] = *f.next++;
-      const std::string* child_cell = child_cell_of(f.sub, child_name, f.netlist->extras.find(child_name));
-      if (!child_cell) continue;
-      if (const NetlistData* next = inlinable(*child_cell, child); next && enter(*child_cell, next)) return true;
-    }
-  }
-  return false;
 }
 
 }  // namespace
 
+Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlists,
+                               const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options) {
+  return run_pass(std::move(state), netlists, sub_instance_cell_maps, options, nullptr);
+}
+
 Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& instance_cell_map,
                                       const NetlistDataMap& netlists,
                                       const SubInstanceCellMaps& sub_instance_cell_maps,
-                                      const FlattenOptions& options, std::size_t runaway_check_size) {
+                                      const FlattenOptions& options, std::size_t runaway_factor,
+                                      std::size_t runaway_floor) {
   FlattenState state;
   state.cell_of.reserve(data.instances.size());
   state.owned_cells.reserve(data.instances.size());
@@ -459,18 +516,25 @@ Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& insta
     }
     state.cell_of.push_back(cell);
   }
+  // The budget of a recursive run: its input (by the counts each record holds) times the
+  // factor, plus the floor (a floor near the largest size means no budget).
+  RunawayGuard guard;
+  if (options.recursive) {
+    std::size_t input = data.instances.size() + data.nets.size();
+    for (const auto& [name, cell] : netlists) input += cell.instances.size() + cell.nets.size();
+    const std::size_t room = SIZE_MAX - runaway_floor;
+    guard.budget = runaway_factor != 0 && input > room / runaway_factor ? SIZE_MAX
+                                                                         : runaway_floor + runaway_factor * input;
+  }
   state.data = std::move(data);
 
   for (unsigned pass = 1;; ++pass) {
-    Result<PassResult> r = expand_pass(std::move(state), netlists, sub_instance_cell_maps, options);
+    Result<PassResult> r = run_pass(std::move(state), netlists, sub_instance_cell_maps, options,
+                                    options.recursive ? &guard : nullptr);
     if (!r) return std::move(r).error();
     state = std::move(r->state);
     if (!options.recursive || !r->changed) break;
     if (pass == kFlattenMaxPasses) return Error::flatten_pass_limit(kFlattenMaxPasses);
-    // A run that can never end fails as it would after its last pass.
-    if (state.data.instances.size() > runaway_check_size &&
-        inlining_never_ends(state, netlists, sub_instance_cell_maps, options))
-      return Error::flatten_pass_limit(kFlattenMaxPasses);
   }
 
   NetlistData& out = state.data;

@@ -59,10 +59,11 @@ struct Flat {
   SubInstanceCellMaps sub_cells;
   FlattenOptions options = FlattenOptions::make(std::nullopt, std::nullopt, true, false, true, ".");
 
-  std::size_t runaway_check = kFlattenRunawayCheckSize;
+  std::size_t runaway_factor = kFlattenRunawayFactor;
+  std::size_t runaway_floor = kFlattenRunawayFloor;
 
   Result<FlattenResult> go() const {
-    return flatten_netlist(top.d, instance_cells, netlists, sub_cells, options, runaway_check);
+    return flatten_netlist(top.d, instance_cells, netlists, sub_cells, options, runaway_factor, runaway_floor);
   }
   FlattenResult ok() const {
     auto r = go();
@@ -426,31 +427,93 @@ TEST(Flatten, SelfContainingCellStopsAtThePassLimit) {
   EXPECT_EQ(names(run.ok().data), (std::vector<std::string>{"x.x"}));
 }
 
-TEST(Flatten, CellHoldingItselfTwiceFailsBeforeExhaustingMemory) {
-  // Doubling every pass: 2^1000 instances by the last pass. Once the run is large it is
-  // recognised as one that never ends and fails with the error it would end with.
+TEST(Flatten, CyclicRunKeepsTheErrorsOfItsPasses) {
+  // Within the budget a run with a cycle runs its passes as ever: a clash or a dropped
+  // connection in pass 1 or 2 of a doubling cell, a clash in pass 1000 of a cell holding
+  // itself once.
+  Flat clash;
+  clash.top.placed("x", "TWICE").inst("x.a.b");
+  clash.netlists["TWICE"] = Cell().placed("a", "TWICE").placed("b", "TWICE").d;
+  EXPECT_EQ(clash.error(), "flatten: inlining instance \"x.a\" would create instance \"x.a.b\", which already exists");
+  // The first pass always runs, even past the budget.
+  clash.top.inst("x.b");
+  clash.runaway_factor = clash.runaway_floor = 0;
+  EXPECT_EQ(clash.error(), "flatten: inlining instance \"x\" would create instance \"x.b\", which already exists");
+  Flat dropped;
+  dropped.top.placed("x", "TWICE").net({P("IN"), R("x", "A")});
+  dropped.netlists["TWICE"] = Cell().placed("a", "TWICE").placed("b", "TWICE").net({P("A"), R("a", "B")}).d;
+  EXPECT_NE(dropped.error().find("instance \"x.a\" is connected on port \"B\""), std::string::npos);
+  Flat last;
+  std::string name = "x";
+  for (int k = 0; k < 1000; ++k) name += ".x";
+  last.top.placed("x", "SELF").inst(name);
+  last.netlists["SELF"] = Cell().placed("x", "SELF").d;
+  EXPECT_NE(last.error().find("would create instance \"" + name + "\""), std::string::npos);
+}
+
+// A run that can never end fails as it would after its last pass, quickly and without
+// building much: a cell holding itself twice would double every pass (2^1000 instances).
+struct RunawayCase {
+  const char* what;
+  void (*build)(Flat&);
+};
+
+void PrintTo(const RunawayCase& c, std::ostream* os) { *os << c.what; }
+
+class FlattenRunaway : public ::testing::TestWithParam<RunawayCase> {};
+
+TEST_P(FlattenRunaway, FailsAtOnceWithThePassLimit) {
   Flat run;
-  run.top.placed("x", "TWICE");
-  run.netlists["TWICE"] = Cell().placed("a", "TWICE").placed("b", "TWICE").d;
-  run.runaway_check = 1000;
+  run.top.placed("x", "C");
+  GetParam().build(run);
   EXPECT_EQ(run.error(),
             "flatten: still inlining after 1000 passes \xe2\x80\x94 `netlists` describes a cell that contains itself");
 }
 
+NetlistData holds_itself(const std::string& cell, int copies) {
+  Cell c;
+  for (int k = 0; k < copies; ++k) c.placed("i" + std::to_string(k), cell);
+  return c.d;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FlattenRunaway,
+    ::testing::Values(
+        RunawayCase{"holds_itself_twice", [](Flat& run) { run.netlists["C"] = holds_itself("C", 2); }},
+        RunawayCase{"holds_itself_8_times", [](Flat& run) { run.netlists["C"] = holds_itself("C", 8); }},
+        // C holds two instances that the sub-instance map puts in the cell named "", which
+        // holds C.
+        RunawayCase{"two_cells_through_the_empty_name",
+                    [](Flat& run) {
+                      run.netlists["C"] = Cell().inst("b1").inst("b2").d;
+                      run.sub_cells["C"] = {{"b1", ""}, {"b2", ""}};
+                      run.netlists[""] = Cell().placed("a", "C").d;
+                    }},
+        // Fifty levels C, L1, ..., L49 of two instances each, one of the next level, then a
+        // cell holding itself twice.
+        RunawayCase{"deep_below_a_chain",
+                    [](Flat& run) {
+                      for (int k = 0; k < 50; ++k)
+                        run.netlists[k ? "L" + std::to_string(k) : "C"] =
+                            Cell().inst("m").placed("n", "L" + std::to_string(k + 1)).d;
+                      run.netlists["L50"] = holds_itself("L50", 2);
+                    }}),
+    [](const auto& info) { return std::string(info.param.what); });
+
 TEST(Flatten, LargeRunWithoutCycleIsNotStopped) {
-  // Past the check size, but every cell bottoms out: the flatten completes.
+  // Past the budget, but every cell bottoms out: the flatten completes.
   Flat run;
   run.top.placed("x", "MID").placed("y", "MID");
   run.netlists["MID"] = Cell().placed("a", "LEAF").placed("b", "LEAF").inst("c").d;
   run.netlists["LEAF"] = Cell().inst("m").inst("n").d;
-  run.runaway_check = 1;
+  run.runaway_factor = run.runaway_floor = 0;
   EXPECT_EQ(run.ok().data.instances.size(), 10u);
   // A cycle MID -> LOOP -> MID counts only while the options let it be inlined.
   Flat loop;
   loop.top.placed("x", "MID");
   loop.netlists["MID"] = Cell().placed("a", "LOOP").inst("c").d;
   loop.netlists["LOOP"] = Cell().placed("m", "MID").d;
-  loop.runaway_check = 0;
+  loop.runaway_factor = loop.runaway_floor = 0;
   EXPECT_NE(loop.error().find("after 1000 passes"), std::string::npos);
   loop.options.exclude.insert("LOOP");
   EXPECT_EQ(names(loop.ok().data), (std::vector<std::string>{"x.a", "x.c"}));

@@ -74,19 +74,39 @@ struct PassResult {
 
 inline constexpr unsigned kFlattenMaxPasses = 1000;
 
-// Past this many instances a recursive run is checked for a cell that contains itself: such
-// a run never ends and can grow without bound (doubling every pass when a cell holds itself
-// twice), exhausting memory long before its last pass. It then fails at once with the error
-// it would end with, FlattenPassLimit.
-inline constexpr std::size_t kFlattenRunawayCheckSize = std::size_t{1} << 24;
+// A recursive run in which an instance that a pass would inline leads, through the cells
+// inlined after it, into a cell that contains itself can never succeed: every later pass
+// inlines an instance on that cycle, so the run ends with a name clash, a dropped connection
+// or, after its last pass, FlattenPassLimit; meanwhile it may grow without bound (doubling
+// every pass when a cell holds itself twice).
+//
+// So a recursive run tallies its work: before a pass builds anything, the tally grows by what
+// the pass will handle (the kept instances, the current nets and the members of the nets the
+// previous pass built, and the instances, nets and members it copies out of cells). The first
+// time the tally exceeds
+//   kFlattenRunawayFactor x (instances + nets of the input and of every `netlists` entry)
+//   + kFlattenRunawayFloor,
+// at the second pass or later (the first pass, which builds what a single pass would, always
+// runs), the state is checked once for such a cycle, by the rules the passes select by, in
+// time linear in its instances and the cells reached from them. With a cycle the run fails at
+// once with FlattenPassLimit. Without one there never will be one (later instances all
+// descend from the present ones): the run goes on as it would have and is not checked again.
+// A run without a cycle is therefore never affected; a run with one behaves as it always did
+// while within the budget (the errors of its early passes, the 1000 passes of a small cell
+// that holds itself once), and otherwise stops having built no more than a few times its
+// input (a few MB and milliseconds for a small one).
+inline constexpr std::size_t kFlattenRunawayFactor = 4;
+inline constexpr std::size_t kFlattenRunawayFloor = std::size_t{1} << 16;
 
 // Flattens `data` through the cells of `netlists`: one pass, or passes until nothing is left
-// to inline (FlattenPassLimit after 1000). The result is sorted into canonical order.
+// to inline (FlattenPassLimit after 1000, or earlier for a run that cannot end; see above).
+// The result is sorted into canonical order.
 Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& instance_cell_map,
                                       const NetlistDataMap& netlists,
                                       const SubInstanceCellMaps& sub_instance_cell_maps,
                                       const FlattenOptions& options,
-                                      std::size_t runaway_check_size = kFlattenRunawayCheckSize);
+                                      std::size_t runaway_factor = kFlattenRunawayFactor,
+                                      std::size_t runaway_floor = kFlattenRunawayFloor);
 
 // One inlining pass over the state: selection, renaming, placements, net rewiring.
 Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlists,
