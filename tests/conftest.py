@@ -5,9 +5,22 @@ from collections.abc import Mapping
 import pytest
 
 
-def run_python(code: str, env=None) -> str:
-    """Runs `code` in a fresh interpreter and returns its stdout."""
-    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, check=True)
+# Caps the address space at what the interpreter already uses plus ROOM bytes (relative, so
+# that a sanitizer's large reservations still fit).
+ADDRESS_SPACE_LIMIT = """import resource
+with open("/proc/self/statm") as f:
+    resource.setrlimit(resource.RLIMIT_AS, (int(f.read().split()[0]) * resource.getpagesize() + {room},
+                                            resource.RLIM_INFINITY))
+"""
+
+
+def run_python(code: str, env=None, room=None) -> str:
+    """Runs `code` in a fresh interpreter (with `room` bytes of address space to grow into,
+    when given) and returns its stdout."""
+    if room is not None:
+        code = ADDRESS_SPACE_LIMIT.format(room=room) + code
+    out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, check=True,
+                         timeout=300)
     return out.stdout
 
 

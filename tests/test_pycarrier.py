@@ -3,12 +3,14 @@ to Net.from_dict, free-form settings and info given to NetlistInstance. (Every r
 covered against an embedded interpreter in binding/tests.)"""
 
 import collections
+import json
 import math
 import types
 
 import pytest
 
-from vondrel import Net, NetlistInstance, Placement
+from conftest import DictMapping
+from vondrel import Net, Netlist, NetlistInstance, Placement
 
 NO_VARIANT = "data did not match any variant of untagged enum NetMember"
 
@@ -126,16 +128,115 @@ def test_settings_errors(value, message):
     assert str(info.value) == "from_dict: " + message
 
 
+def nested(levels, inner=None):
+    """`inner` inside `levels` lists."""
+    for _ in range(levels):
+        inner = [inner]
+    return inner
+
+
 def test_deep_and_cyclic_values_raise_instead_of_crashing():
-    deep = []
-    for _ in range(100_000):
-        deep = [deep]
-    with pytest.raises(ValueError, match="^from_dict: RecursionError: maximum recursion depth exceeded"):
-        NetlistInstance("k", "c", settings=deep)
+    with pytest.raises(ValueError, match="^from_dict: recursion limit exceeded$"):
+        NetlistInstance("k", "c", settings=nested(100_000))
     loop = []
     loop.append(loop)
-    with pytest.raises(ValueError, match="^from_dict: RecursionError"):
+    with pytest.raises(ValueError, match="^from_dict: recursion limit exceeded$"):
         Net.from_dict([loop])
+
+
+def instance_settings_doc(levels):
+    # netlist, instances, instance record, then the settings lists
+    return {"instances": {"u": {"kcl": "k", "component": "c", "settings": nested(levels - 3)}}}
+
+
+def net_member_doc(levels):
+    # netlist, nets, net, then the member lists (never a member, whatever their depth)
+    return {"nets": [[nested(levels - 3, "a")]]}
+
+
+@pytest.mark.parametrize("levels", [127, 128])
+@pytest.mark.parametrize("doc", [instance_settings_doc, net_member_doc])
+def test_from_dict_nests_as_deep_as_from_json(doc, levels):
+    def outcome(read):
+        try:
+            return read().to_json()
+        except ValueError as e:
+            return str(e).split(": ", 1)[1].split(" at line ")[0]
+
+    document = doc(levels)
+    from_dict = outcome(lambda: Netlist.from_dict(document))
+    assert from_dict == outcome(lambda: Netlist.from_json(json.dumps(document)))
+    assert (from_dict == "recursion limit exceeded") == (levels > 127)
+
+
+@pytest.mark.parametrize(
+    "limit, levels, outcome",
+    [(60, 127, "ok"), (10**6, 60_000, "from_dict: recursion limit exceeded")],
+)
+def test_nesting_limit_ignores_the_interpreters(python_run, limit, levels, outcome):
+    code = f"""
+import sys
+from vondrel import NetlistInstance
+v = None
+for _ in range({levels}): v = [v]
+sys.setrecursionlimit({limit})
+try:
+    NetlistInstance("k", "c", v)
+    print("ok")
+except ValueError as e:
+    print(e)
+"""
+    assert python_run(code).strip() == outcome
+
+
+@pytest.mark.parametrize("write, message", [("to_dict", "to_dict: recursion limit exceeded"),
+                                            ("to_json", "serialize: recursion limit exceeded")])
+def test_writers_refuse_to_nest_deeper_than_the_readers_read(write, message):
+    # 127 levels of settings read alone; inside the instance record they would make 128.
+    instance = NetlistInstance("k", "c", settings=nested(127))
+    with pytest.raises(ValueError) as info:
+        getattr(instance, write)()
+    assert str(info.value) == message
+    assert instance.settings == nested(127)
+
+
+@pytest.mark.parametrize("claimed", [10**9, 2**62 - 1])
+def test_claimed_length_is_only_a_hint(python_run, claimed):
+    # Run apart, under an address-space limit: reserving the claim would take gigabytes.
+    code = f"""
+import collections.abc
+from vondrel import Netlist, NetlistInstance
+
+class Claims(collections.abc.Sequence):
+    def __init__(self, *items): self.items = items
+    def __len__(self): return {claimed}
+    def __getitem__(self, i): return self.items[i]
+
+for read in (lambda: NetlistInstance("k", "c", Claims(1, 2)),
+             lambda: Netlist.from_dict({{"nets": Claims([{{"name": "a"}}])}}),
+             lambda: Netlist().flatten({{}}, Claims("a"))):
+    try:
+        read()
+        print("ok")
+    except Exception as e:
+        print(type(e).__name__, e)
+"""
+    assert python_run(code, room=2**30).splitlines() == [
+        "ValueError from_dict: IndexError: tuple index out of range",
+        "ValueError from_dict: IndexError: tuple index out of range",
+        "ok",
+    ]
+
+
+@pytest.mark.parametrize("off_by", [-1, 1])
+def test_mapping_is_read_by_its_keys_whatever_its_len(off_by):
+    class Miscounts(DictMapping):
+        def __len__(self):
+            return len(self.d) + off_by
+
+    assert NetlistInstance("k", "c", info=Miscounts({"x": 1, "y": 2})).info == {"x": 1, "y": 2}
+    netlist = Netlist.from_dict(Miscounts({"nets": [], "ports": [{"name": "p"}]}))
+    assert [p.name for p in netlist.ports] == ["p"]
 
 
 def test_info_must_map_str_keys():

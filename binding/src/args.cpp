@@ -163,8 +163,7 @@ bool arg_string_list(PyObject* obj, const char* param, std::vector<std::string>&
   if (is_str(obj)) return argument_error(param, "Can't extract `str` to `Vec`");
   if (!PySequence_Check(obj)) return argument_error(param, cannot_convert(obj, "Sequence"));
   out.clear();
-  Py_ssize_t hint = PySequence_Size(obj);
-  if (hint < 0) PyErr_Clear(); else out.reserve(static_cast<std::size_t>(hint));
+  out.reserve(length_hint(obj));
   Ref it = Ref::steal(PyObject_GetIter(obj));
   if (it) {
     while (Ref item = Ref::steal(PyIter_Next(it.get()))) {

@@ -125,6 +125,23 @@ bool pending_error_is(PyObject* type);
 // Turns a C++ exception escaping a binding entry point into a Python exception.
 void set_error_from_exception() noexcept;
 
+// How many elements to reserve room for before reading the items of `obj`. The length of
+// an exact list, tuple, dict, set or frozenset is true; any other object's len() is only a
+// claim (its __len__ may say anything), taken up to kLengthHintCap: what lies beyond grows
+// as the items arrive. A failing len() gives 0 and is cleared.
+inline constexpr Py_ssize_t kLengthHintCap = 4096;
+inline std::size_t length_hint(PyObject* obj) {
+  Py_ssize_t n = PyObject_Size(obj);
+  if (n < 0) {
+    PyErr_Clear();
+    return 0;
+  }
+  PyTypeObject* tp = Py_TYPE(obj);
+  bool exact = tp == &PyList_Type || tp == &PyTuple_Type || tp == &PyDict_Type || tp == &PySet_Type ||
+               tp == &PyFrozenSet_Type;
+  return static_cast<std::size_t>(exact || n < kLengthHintCap ? n : kLengthHintCap);
+}
+
 // Pauses the cyclic garbage collector while a large tree of new dicts and lists is built:
 // the objects cannot form cycles, yet every few hundred allocations would otherwise trigger
 // a collection that walks all of them. The collector's previous state is restored.
@@ -139,21 +156,6 @@ class GcPause {
 
  private:
   bool was_enabled_;
-};
-
-// Recursion guard over the interpreter's own depth limit (RecursionError on overflow).
-class RecursionGuard {
- public:
-  explicit RecursionGuard(const char* where) : ok_(Py_EnterRecursiveCall(where) == 0) {}
-  ~RecursionGuard() {
-    if (ok_) Py_LeaveRecursiveCall();
-  }
-  RecursionGuard(const RecursionGuard&) = delete;
-  RecursionGuard& operator=(const RecursionGuard&) = delete;
-  explicit operator bool() const { return ok_; }
-
- private:
-  bool ok_;
 };
 
 }  // namespace vondrel::py

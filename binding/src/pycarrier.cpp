@@ -19,8 +19,6 @@ namespace vondrel::py {
 
 namespace {
 
-constexpr const char* kWhere = " while converting a Python object";
-
 // collections.abc.Sequence and Mapping, looked up once.
 PyObject* abc_class(const char* name) {
   static PyObject* sequence = nullptr;
@@ -63,13 +61,13 @@ int for_each_item(PyObject* obj, Fn&& fn) {
     }
     return 1;
   }
+  // Every key of the key list, with the value at the same position of the value list;
+  // the mapping's own len() takes no part.
   Ref keys = Ref::steal(PyMapping_Keys(obj));
   if (!keys) return -1;
   Ref values = Ref::steal(PyMapping_Values(obj));
   if (!values) return -1;
-  Py_ssize_t n = PyMapping_Size(obj);
-  if (n < 0) return -1;
-  for (Py_ssize_t i = 0; i < n; ++i) {
+  for (Py_ssize_t i = 0; i < PyList_Size(keys.get()); ++i) {
     Ref key = Ref::steal(PySequence_GetItem(keys.get(), i));
     if (!key) return -1;
     Ref value = Ref::steal(PySequence_GetItem(values.get(), i));
@@ -151,22 +149,26 @@ void put(Out& out, A&&... args) {
   }
 }
 
-// Room in `out` for the elements `obj` says it has (a failing len() only loses the hint).
-template <class C>
-void reserve_for(PyObject* obj, C& out) {
-  Py_ssize_t n = PyObject_Size(obj);
-  if (n < 0)
-    PyErr_Clear();
-  else
-    out.reserve(static_cast<std::size_t>(n));
-}
-
 class Reader {
  public:
   std::string error;
-  // An interpreter exception is pending and becomes the error once reading has unwound (it
-  // may be a RecursionError that cannot be rendered at the depth where it arose).
+  // An interpreter exception is pending and becomes the error once reading has unwound.
   bool py_error = false;
+  // Containers open at once, the outermost counted: every mapping and sequence read (records,
+  // lists, maps, JSON arrays and objects, buffered ones) is one level, as arrays and objects
+  // are in JSON text, and no more than kMaxNesting may be open.
+  int depth = 0;
+
+  // One more level while it lives; `ok` is false past kMaxNesting (then fail with too_deep()).
+  struct Level {
+    explicit Level(Reader& reader) : r(reader), ok(++reader.depth <= kMaxNesting) {}
+    ~Level() { --r.depth; }
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+    Reader& r;
+    bool ok;
+  };
+  [[gnu::cold, gnu::noinline]] bool too_deep() { return fail(kNestingExceeded); }
 
   bool fail(std::string message) {
     error = std::move(message);
@@ -245,10 +247,10 @@ class Reader {
   // Reads every element of a sequence (or set) into `out`, each through read_elem.
   template <class Elem, class Fn>
   bool collect(PyObject* obj, bool as_set, std::vector<Elem>& out, Fn&& read_elem) {
-    RecursionGuard guard(kWhere);
-    if (!guard) return fail_py();
+    Level level(*this);
+    if (!level.ok) return too_deep();
     out.clear();
-    reserve_for(obj, out);
+    out.reserve(length_hint(obj));
     // Elements are built in place; on failure the caller drops the partial list.
     int r = for_each_element(obj, as_set, [&](PyObject* item) { return read_elem(item, out.emplace_back()); });
     if (r < 0) return fail_py();
@@ -259,10 +261,10 @@ class Reader {
   // which appends the entry.
   template <class K, class V, class Fn>
   bool collect_items(PyObject* obj, std::vector<std::pair<K, V>>& out, Fn&& read_entry) {
-    RecursionGuard guard(kWhere);
-    if (!guard) return fail_py();
+    Level level(*this);
+    if (!level.ok) return too_deep();
     out.clear();
-    reserve_for(obj, out);
+    out.reserve(length_hint(obj));
     int r = for_each_item(obj, [&](PyObject* key, PyObject* value) { return read_entry(key, value, out); });
     if (r < 0) return fail_py();
     return r > 0;
@@ -298,11 +300,11 @@ class Reader {
   // later value.
   template <class V>
   bool read(PyObject* obj, std::unordered_map<std::string, V>& out) {
-    RecursionGuard guard(kWhere);
-    if (!guard) return fail_py();
     if (!require_mapping(obj)) return false;
+    Level level(*this);
+    if (!level.ok) return too_deep();
     out.clear();
-    reserve_for(obj, out);
+    out.reserve(length_hint(obj));
     int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
       std::string name;
       V v;
@@ -317,6 +319,8 @@ class Reader {
   template <class W>
   bool read(PyObject* obj, OrderedMap<W>& out) {
     if (!require_mapping(obj)) return false;
+    Level level(*this);
+    if (!level.ok) return too_deep();
     out.clear();
     int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
       std::string name;
@@ -334,9 +338,9 @@ class Reader {
   template <class R>
     requires record::is_record_v<R>
   bool read(PyObject* obj, R& out) {
-    RecursionGuard guard(kWhere);
-    if (!guard) return fail_py();
     if (!require_mapping(obj)) return false;
+    Level level(*this);
+    if (!level.ok) return too_deep();
     MapAccess m(*this, obj);
     if (!m.start()) return false;
     return record::read_map_record<R>(m, out);
@@ -379,12 +383,12 @@ class Reader {
         n = n_inline;
         return true;
       }
+      // Every key of the key list, whatever the mapping's len() says.
       keys = Ref::steal(PyMapping_Keys(obj));
       if (!keys) return r.fail_py();
       values = Ref::steal(PyMapping_Values(obj));
       if (!values) return r.fail_py();
-      n = PyMapping_Size(obj);
-      if (n < 0) return r.fail_py();
+      n = PyList_Size(keys.get());
       return true;
     }
 
@@ -570,7 +574,8 @@ class Reader {
 
   // --- net members, through the buffered value
   bool read(PyObject* obj, NetMember& out) {
-    if (PyDict_CheckExact(obj) && read_usual_member(obj, out)) return true;
+    // The member dict is one level: past the limit the buffered road reports it.
+    if (depth < kMaxNesting && PyDict_CheckExact(obj) && read_usual_member(obj, out)) return true;
     Content c;
     if (!read_content(obj, c)) return false;
     auto m = member_from_content(std::move(c));
@@ -691,100 +696,127 @@ class Reader {
 // ---------------------------------------------------------------------------------------
 // Writing.
 
-Ref write(const std::string& s) { return str(s); }
-Ref write(std::int64_t v) { return integer(v); }
-Ref write(double v) { return real(v); }
-Ref write(bool v) { return boolean(v); }
-Ref write(const JsonValue& v);
-Ref write(const JsonObject& o);
-Ref write(const NetMember& m);
-Ref write(const Net& n);
-Ref write(const PlacedInstancesView& map);
+class Writer {
+ public:
+  // Set when the value nests deeper than kMaxNesting; otherwise a failure leaves the
+  // interpreter's exception pending.
+  bool too_deep = false;
+  // Containers open at once, the outermost counted: every dict and list written is one level.
+  int depth = 0;
 
-template <class R>
-  requires record::is_record_v<R>
-Ref write(const R& rec);
-
-Ref write(const std::optional<NetlistArray>& a) {
-  if (!a) return none();
-  return write(*a);
-}
-
-template <class T>
-Ref write_list(const std::vector<T>& items) {
-  return list_of(items, [](const T& item) { return write(item); });
-}
-
-Ref write(const std::vector<Net>& nets) { return write_list(nets); }
-Ref write(const std::vector<NetlistPort>& ports) { return write_list(ports); }
-Ref write(const Net& n) { return write_list(n.members); }
-
-Ref write(const NetMember& m) {
-  return std::visit([](const auto& v) { return write(v); }, m);
-}
-
-template <class W>
-Ref write(const OrderedMap<W>& map) {
-  return dict_of(map, [](const auto& entry) { return write(entry.second); });
-}
-
-Ref write(const PlacedInstancesView& map) {
-  Ref dict = Ref::steal(PyDict_New());
-  if (!dict) return {};
-  bool ok = map.for_each([&](const std::string& name, const PlacedInstanceView& rec) {
-    Ref key = str(name);
-    Ref value = key ? write(rec) : Ref{};
-    return value && PyDict_SetItem(dict.get(), key.get(), value.get()) == 0;
-  });
-  if (!ok) return {};
-  return dict;
-}
-
-Ref write(const JsonObject& o) {
-  return dict_of(o, [](const auto& entry) { return write(entry.second); });
-}
-
-Ref write(const JsonValue& v) {
-  switch (v.kind()) {
-    case JsonValue::Null: return none();
-    case JsonValue::Bool: return boolean(std::get<bool>(v.v));
-    case JsonValue::UInt: return uinteger(std::get<std::uint64_t>(v.v));
-    case JsonValue::Int: return integer(std::get<std::int64_t>(v.v));
-    case JsonValue::Double: return real(std::get<double>(v.v));
-    case JsonValue::String: return str(std::get<std::string>(v.v));
-    case JsonValue::Array: return write_list(std::get<JsonArray>(v.v));
-    case JsonValue::Object: return write(std::get<JsonObject>(v.v));
+  // One more level while it lives; `ok` is false past kMaxNesting (then fail with
+  // nest_too_deep()).
+  struct Level {
+    explicit Level(Writer& writer) : w(writer), ok(++writer.depth <= kMaxNesting) {}
+    ~Level() { --w.depth; }
+    Level(const Level&) = delete;
+    Level& operator=(const Level&) = delete;
+    Writer& w;
+    bool ok;
+  };
+  [[gnu::cold, gnu::noinline]] Ref nest_too_deep() {
+    too_deep = true;
+    return {};
   }
-  return none();
-}
 
-// The writer the record driver walks: one dict, keys inserted in written order.
-struct DictWriter {
-  Ref dict;
-  PyObject* pending = nullptr;
-  bool begin_record(std::size_t) {
-    dict = Ref::steal(PyDict_New());
-    return static_cast<bool>(dict);
+  Ref write(const std::string& s) { return str(s); }
+  Ref write(std::int64_t v) { return integer(v); }
+  Ref write(double v) { return real(v); }
+  Ref write(bool v) { return boolean(v); }
+
+  Ref write(const std::optional<NetlistArray>& a) {
+    if (!a) return none();
+    return write(*a);
   }
-  bool key(std::string_view k) {
-    pending = key_object(k);
-    return pending != nullptr;
-  }
+
   template <class T>
-  bool write_value(const T& value) {
-    Ref v = write(value);
-    return v && PyDict_SetItem(dict.get(), pending, v.get()) == 0;
+  Ref write_list(const std::vector<T>& items) {
+    Level level(*this);
+    if (!level.ok) return nest_too_deep();
+    return list_of(items, [this](const T& item) { return write(item); });
   }
-  bool end_record() { return true; }
-};
 
-template <class R>
-  requires record::is_record_v<R>
-Ref write(const R& rec) {
-  DictWriter w;
-  if (!record::write_record<R>(w, rec)) return {};
-  return std::move(w.dict);
-}
+  Ref write(const std::vector<Net>& nets) { return write_list(nets); }
+  Ref write(const std::vector<NetlistPort>& ports) { return write_list(ports); }
+  Ref write(const Net& n) { return write_list(n.members); }
+
+  Ref write(const NetMember& m) {
+    return std::visit([this](const auto& v) { return write(v); }, m);
+  }
+
+  template <class W>
+  Ref write(const OrderedMap<W>& map) {
+    Level level(*this);
+    if (!level.ok) return nest_too_deep();
+    return dict_of(map, [this](const auto& entry) { return write(entry.second); });
+  }
+
+  Ref write(const PlacedInstancesView& map) {
+    Level level(*this);
+    if (!level.ok) return nest_too_deep();
+    Ref dict = Ref::steal(PyDict_New());
+    if (!dict) return {};
+    bool ok = map.for_each([&](const std::string& name, const PlacedInstanceView& rec) {
+      Ref key = str(name);
+      Ref value = key ? write(rec) : Ref{};
+      return value && PyDict_SetItem(dict.get(), key.get(), value.get()) == 0;
+    });
+    if (!ok) return {};
+    return dict;
+  }
+
+  Ref write(const JsonObject& o) {
+    Level level(*this);
+    if (!level.ok) return nest_too_deep();
+    return dict_of(o, [this](const auto& entry) { return write(entry.second); });
+  }
+
+  Ref write(const JsonValue& v) {
+    switch (v.kind()) {
+      case JsonValue::Null: return none();
+      case JsonValue::Bool: return boolean(std::get<bool>(v.v));
+      case JsonValue::UInt: return uinteger(std::get<std::uint64_t>(v.v));
+      case JsonValue::Int: return integer(std::get<std::int64_t>(v.v));
+      case JsonValue::Double: return real(std::get<double>(v.v));
+      case JsonValue::String: return str(std::get<std::string>(v.v));
+      case JsonValue::Array: return write_list(std::get<JsonArray>(v.v));
+      case JsonValue::Object: return write(std::get<JsonObject>(v.v));
+    }
+    return none();
+  }
+
+  // The writer the record driver walks: one dict, keys inserted in written order.
+  struct DictWriter {
+    explicit DictWriter(Writer& writer) : w(writer) {}
+    Writer& w;
+    Ref dict;
+    PyObject* pending = nullptr;
+    bool begin_record(std::size_t) {
+      dict = Ref::steal(PyDict_New());
+      return static_cast<bool>(dict);
+    }
+    bool key(std::string_view k) {
+      pending = key_object(k);
+      return pending != nullptr;
+    }
+    template <class T>
+    bool write_value(const T& value) {
+      Ref v = w.write(value);
+      return v && PyDict_SetItem(dict.get(), pending, v.get()) == 0;
+    }
+    bool end_record() { return true; }
+  };
+
+  template <class R>
+    requires record::is_record_v<R>
+  Ref write(const R& rec) {
+    Level level(*this);
+    if (!level.ok) return nest_too_deep();
+    DictWriter d(*this);
+    if (!record::write_record<R>(d, rec)) return {};
+    return std::move(d.dict);
+  }
+};
 
 }  // namespace
 
@@ -797,13 +829,16 @@ bool read_py(PyObject* obj, T& out, std::string& error) {
 }
 
 template <class T>
-Ref write_py(const T& value) {
-  return write(value);
+Ref write_py(const T& value, std::string& error) {
+  Writer w;
+  Ref out = w.write(value);
+  if (!out) error = w.too_deep ? std::string(kNestingExceeded) : take_error_text();
+  return out;
 }
 
 #define VONDREL_PY_CARRIER(T)                            \
   template bool read_py<T>(PyObject*, T&, std::string&); \
-  template Ref write_py<T>(const T&);
+  template Ref write_py<T>(const T&, std::string&);
 
 VONDREL_PY_CARRIER(NetlistPort)
 VONDREL_PY_CARRIER(PortRef)
@@ -829,7 +864,7 @@ template bool read_py<EquivalentPorts>(PyObject*, EquivalentPorts&, std::string&
 template bool read_py<PortMapping>(PyObject*, PortMapping&, std::string&);
 
 // Written only: the placed records straight from a netlist and its extras.
-template Ref write_py<PlacedInstanceView>(const PlacedInstanceView&);
-template Ref write_py<PlacedNetlistView>(const PlacedNetlistView&);
+template Ref write_py<PlacedInstanceView>(const PlacedInstanceView&, std::string&);
+template Ref write_py<PlacedNetlistView>(const PlacedNetlistView&, std::string&);
 
 }  // namespace vondrel::py

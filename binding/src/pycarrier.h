@@ -13,7 +13,9 @@
 namespace vondrel::py {
 
 // Reads `obj` as T. On failure returns false with the converter's message in `error` (an
-// exception met on the way is rendered "ClassName: message" and cleared).
+// exception met on the way is rendered "ClassName: message" and cleared). No more than
+// kMaxNesting mappings and sequences may be open at once, `obj` counted; deeper ones fail
+// with kNestingExceeded, whatever the interpreter's recursion limit.
 // T: NetlistPort, PortRef, PortArrayRef, NetlistArray, NetlistInstanceWire, NetlistWire,
 // BBox, Placement, PlacedInstanceWire, PlacedNetlistWire, Net, NetMember, JsonValue,
 // JsonObject, NetlistInstance (its instance record, without the name) and Netlist (the
@@ -23,11 +25,13 @@ namespace vondrel::py {
 template <class T>
 bool read_py(PyObject* obj, T& out, std::string& error);
 
-// Writes `value` as new Python objects; a null Ref with the interpreter's exception pending
-// when an object cannot be created.
+// Writes `value` as new Python objects. On failure returns a null Ref with the converter's
+// message in `error`: kNestingExceeded when the objects would nest deeper than kMaxNesting
+// levels counted from the one returned, else the exception met, rendered "ClassName: message"
+// and cleared.
 // T: the types read above (but EquivalentPorts and PortMapping), PlacedInstanceView and PlacedNetlistView (the placed records).
 template <class T>
-Ref write_py(const T& value);
+Ref write_py(const T& value, std::string& error);
 
 // The two wrappers the classes use: ValueError "from_dict: {}" / "to_dict: {}".
 template <class T>
@@ -39,12 +43,13 @@ bool from_py_any(PyObject* obj, T& out) {
 
 template <class T>
 Ref to_py_dict(const T& value) {
+  std::string error;
   Ref out;
   {
     GcPause pause;
-    out = write_py(value);
+    out = write_py(value, error);
   }
-  if (!out) return raise(PyExc_ValueError, "to_dict: " + take_error_text());
+  if (!out) return raise(PyExc_ValueError, "to_dict: " + error);
   return out;
 }
 

@@ -28,8 +28,8 @@ std::string round_trip(const char* expr) {
     PyErr_Clear();
     return "error: " + error;
   }
-  Ref back = write_py(value);
-  if (!back) return "<write failed>";
+  Ref back = write_py(value, error);
+  if (!back) return "<write failed: " + error + ">";
   return repr_of(back);
 }
 
@@ -80,11 +80,12 @@ TEST(PyCarrier, JsonValues) {
 }
 
 TEST(PyCarrier, DeepAndCyclicValuesFailCleanly) {
-  std::string deep = round_trip<JsonValue>("nested(100000)");
-  EXPECT_EQ(deep.rfind("error: RecursionError: maximum recursion depth exceeded", 0), 0u) << deep;
-  std::string cyclic = round_trip<NetMember>("loop");
-  EXPECT_EQ(cyclic.rfind("error: RecursionError: maximum recursion depth exceeded", 0), 0u) << cyclic;
-  EXPECT_EQ(round_trip<JsonValue>("nested(50)"), repr_of(eval("nested(50)")));
+  // nested(n) nests n + 1 lists: 127 levels are read and written back, 128 are not.
+  const std::string too_deep = std::string("error: ") + kNestingExceeded;
+  EXPECT_EQ(round_trip<JsonValue>("nested(100000)"), too_deep);
+  EXPECT_EQ(round_trip<JsonValue>("nested(127)"), too_deep);
+  EXPECT_EQ(round_trip<NetMember>("loop"), too_deep);
+  EXPECT_EQ(round_trip<JsonValue>("nested(126)"), repr_of(eval("nested(126)")));
 }
 
 TEST(PyCarrier, JsonObjects) {
