@@ -149,6 +149,22 @@ void put(Out& out, A&&... args) {
   }
 }
 
+// One more container open while it lives, on a reader's or writer's count of them (the
+// outermost counted); `ok` is false past kMaxNesting.
+class Level {
+ public:
+  explicit Level(int& depth) : depth_(depth), ok(++depth <= kMaxNesting) {}
+  ~Level() { --depth_; }
+  Level(const Level&) = delete;
+  Level& operator=(const Level&) = delete;
+
+ private:
+  int& depth_;
+
+ public:
+  const bool ok;
+};
+
 class Reader {
  public:
   std::string error;
@@ -159,15 +175,6 @@ class Reader {
   // are in JSON text, and no more than kMaxNesting may be open.
   int depth = 0;
 
-  // One more level while it lives; `ok` is false past kMaxNesting (then fail with too_deep()).
-  struct Level {
-    explicit Level(Reader& reader) : r(reader), ok(++reader.depth <= kMaxNesting) {}
-    ~Level() { --r.depth; }
-    Level(const Level&) = delete;
-    Level& operator=(const Level&) = delete;
-    Reader& r;
-    bool ok;
-  };
   [[gnu::cold, gnu::noinline]] bool too_deep() { return fail(kNestingExceeded); }
 
   bool fail(std::string message) {
@@ -247,7 +254,7 @@ class Reader {
   // Reads every element of a sequence (or set) into `out`, each through read_elem.
   template <class Elem, class Fn>
   bool collect(PyObject* obj, bool as_set, std::vector<Elem>& out, Fn&& read_elem) {
-    Level level(*this);
+    Level level(depth);
     if (!level.ok) return too_deep();
     out.clear();
     out.reserve(length_hint(obj));
@@ -261,7 +268,7 @@ class Reader {
   // which appends the entry.
   template <class K, class V, class Fn>
   bool collect_items(PyObject* obj, std::vector<std::pair<K, V>>& out, Fn&& read_entry) {
-    Level level(*this);
+    Level level(depth);
     if (!level.ok) return too_deep();
     out.clear();
     out.reserve(length_hint(obj));
@@ -301,7 +308,7 @@ class Reader {
   template <class V>
   bool read(PyObject* obj, std::unordered_map<std::string, V>& out) {
     if (!require_mapping(obj)) return false;
-    Level level(*this);
+    Level level(depth);
     if (!level.ok) return too_deep();
     out.clear();
     out.reserve(length_hint(obj));
@@ -319,7 +326,7 @@ class Reader {
   template <class W>
   bool read(PyObject* obj, OrderedMap<W>& out) {
     if (!require_mapping(obj)) return false;
-    Level level(*this);
+    Level level(depth);
     if (!level.ok) return too_deep();
     out.clear();
     int r = for_each_item(obj, [&](PyObject* key, PyObject* value) {
@@ -339,7 +346,7 @@ class Reader {
     requires record::is_record_v<R>
   bool read(PyObject* obj, R& out) {
     if (!require_mapping(obj)) return false;
-    Level level(*this);
+    Level level(depth);
     if (!level.ok) return too_deep();
     MapAccess m(*this, obj);
     if (!m.start()) return false;
@@ -704,16 +711,6 @@ class Writer {
   // Containers open at once, the outermost counted: every dict and list written is one level.
   int depth = 0;
 
-  // One more level while it lives; `ok` is false past kMaxNesting (then fail with
-  // nest_too_deep()).
-  struct Level {
-    explicit Level(Writer& writer) : w(writer), ok(++writer.depth <= kMaxNesting) {}
-    ~Level() { --w.depth; }
-    Level(const Level&) = delete;
-    Level& operator=(const Level&) = delete;
-    Writer& w;
-    bool ok;
-  };
   [[gnu::cold, gnu::noinline]] Ref nest_too_deep() {
     too_deep = true;
     return {};
@@ -731,7 +728,7 @@ class Writer {
 
   template <class T>
   Ref write_list(const std::vector<T>& items) {
-    Level level(*this);
+    Level level(depth);
     if (!level.ok) return nest_too_deep();
     return list_of(items, [this](const T& item) { return write(item); });
   }
@@ -746,13 +743,13 @@ class Writer {
 
   template <class W>
   Ref write(const OrderedMap<W>& map) {
-    Level level(*this);
+    Level level(depth);
     if (!level.ok) return nest_too_deep();
     return dict_of(map, [this](const auto& entry) { return write(entry.second); });
   }
 
   Ref write(const PlacedInstancesView& map) {
-    Level level(*this);
+    Level level(depth);
     if (!level.ok) return nest_too_deep();
     Ref dict = Ref::steal(PyDict_New());
     if (!dict) return {};
@@ -766,7 +763,7 @@ class Writer {
   }
 
   Ref write(const JsonObject& o) {
-    Level level(*this);
+    Level level(depth);
     if (!level.ok) return nest_too_deep();
     return dict_of(o, [this](const auto& entry) { return write(entry.second); });
   }
@@ -810,7 +807,7 @@ class Writer {
   template <class R>
     requires record::is_record_v<R>
   Ref write(const R& rec) {
-    Level level(*this);
+    Level level(depth);
     if (!level.ok) return nest_too_deep();
     DictWriter d(*this);
     if (!record::write_record<R>(d, rec)) return {};
