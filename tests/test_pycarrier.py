@@ -3,6 +3,7 @@ to Net.from_dict, free-form settings and info given to NetlistInstance. (Every r
 covered against an embedded interpreter in binding/tests.)"""
 
 import collections
+import contextlib
 import json
 import math
 import types
@@ -262,3 +263,42 @@ def test_record_entries_are_taken_before_values_are_read(change):
     record["x"] = Meddler()
     placement = Placement.from_dict(record)
     assert (placement.x, placement.y) == (1.5, 2.0)
+
+
+
+class Replaces(collections.abc.Sequence):
+    """A one-item sequence whose reading replaces the entries of the dict `target` by `keys`."""
+
+    def __init__(self, target, keys):
+        self.target, self.keys = target, keys
+
+    def __len__(self):
+        return 1
+
+    def __getitem__(self, i):
+        if i:
+            raise IndexError(i)
+        self.target.clear()
+        self.target.update(dict.fromkeys(self.keys, 0))
+        return 0
+
+
+@pytest.mark.parametrize("read, entry", [
+    (lambda d: Netlist.from_dict({"instances": d}), lambda v: {"kcl": "k", "component": "c", "settings": v}),
+    (lambda d: NetlistInstance("k", "c", settings=d), lambda v: v),
+    (lambda d: setattr(NetlistInstance("k", "c"), "info", d), lambda v: v),
+    (lambda d: Net.from_dict([d]), lambda v: v),
+], ids=["instances", "settings", "info", "member"])
+@pytest.mark.parametrize("keys", [["z"], ["w", "x", "y", "z"], ["x", "y", "z"]], ids=["shrinks", "grows", "refilled"])
+def test_dict_resized_while_read_is_an_error(read, entry, keys):
+    # Python code run while an entry is read changes how many entries the dict has: the rest
+    # would be skipped or read twice. Refilled to its size, it is read without harm, into
+    # whatever its new entries make.
+    d = {}
+    d.update(a=entry(Replaces(d, keys)), b=entry(1), c=entry(2))
+    if len(keys) == len(d):
+        with contextlib.suppress(ValueError):
+            read(d)
+        return
+    with pytest.raises(ValueError, match=r"^from_dict: RuntimeError: dictionary changed size during iteration$"):
+        read(d)

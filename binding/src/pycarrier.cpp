@@ -52,12 +52,19 @@ std::string unexpected_type(PyObject* obj, std::string_view target) {
 template <class Fn>
 int for_each_item(PyObject* obj, Fn&& fn) {
   if (PyDict_CheckExact(obj)) {
+    const Py_ssize_t size = PyDict_Size(obj);
     Py_ssize_t pos = 0;
     PyObject *k, *v;
     while (PyDict_Next(obj, &pos, &k, &v)) {
-      // Hold both: the visitor may run Python code that changes the dict.
+      // Hold both: the visitor may run Python code that changes the dict. A dict that grew or
+      // shrank meanwhile would have its entries skipped or repeated: it fails as Python's own
+      // iteration does.
       Ref key = Ref::borrow(k), value = Ref::borrow(v);
       if (!fn(key.get(), value.get())) return 0;
+      if (PyDict_Size(obj) != size) [[unlikely]] {
+        raise_false(PyExc_RuntimeError, "dictionary changed size during iteration");
+        return -1;
+      }
     }
     return 1;
   }
