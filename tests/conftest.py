@@ -14,13 +14,13 @@ with open("/proc/self/statm") as f:
 """
 
 
-def run_python(code: str, env=None, room=None) -> str:
+def run_python(code: str, env=None, room=None, seconds=300) -> str:
     """Runs `code` in a fresh interpreter (with `room` bytes of address space to grow into,
-    when given) and returns its stdout."""
+    when given, and at most `seconds` to finish) and returns its stdout."""
     if room is not None:
         code = ADDRESS_SPACE_LIMIT.format(room=room) + code
     out = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, env=env, check=True,
-                         timeout=300)
+                         timeout=seconds)
     return out.stdout
 
 

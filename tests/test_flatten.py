@@ -365,23 +365,31 @@ def test_engine_errors_issue_no_warnings(receiver, kwargs, text):
     assert t.to_json() == before
 
 
-@pytest.mark.parametrize("copies", [2, 16])
-def test_cell_containing_itself_fails_fast_in_little_memory(python_run, copies):
-    # Doubling (or more) every pass, such a run would exhaust any memory long before pass 1000.
+@pytest.mark.parametrize("copies, child, separator", [
+    (2, "'i'", "'.'"),
+    (16, "'i'", "'.'"),
+    (1, "'i' * 20_000", "'.'"),
+    (1, "'i'", "'/' * 1_000_000"),
+])
+def test_cell_containing_itself_fails_fast_in_little_memory(python_run, copies, child, separator):
+    # Doubling (or more) every pass, or holding itself once under a long name or separator (its
+    # names grow by that much every pass), such a run would spend minutes or exhaust any memory
+    # long before pass 1000.
     code = f"""if True:
         from vondrel import Netlist
+        names = [{child} + str(k) for k in range({copies})]
         cell = Netlist()
-        for k in range({copies}):
-            cell.create_inst(f"i{{k}}", "k", "self")
+        for name in names:
+            cell.create_inst(name, "k", "self")
         top = Netlist()
         top.create_inst("x", "k", "self")
         try:
             top.flatten({{"SELF": cell}}, instance_cell_map={{"x": "SELF"}},
-                        sub_instance_cell_maps={{"SELF": {{f"i{{k}}": "SELF" for k in range({copies})}}}})
+                        sub_instance_cell_maps={{"SELF": dict.fromkeys(names, "SELF")}}, separator={separator})
         except ValueError as e:
             print(e)
     """
-    assert python_run(code, room=2**30) == (
+    assert python_run(code, room=2**30, seconds=20) == (
         "flatten: still inlining after 1000 passes \u2014 `netlists` describes a cell that contains itself\n")
 
 

@@ -169,25 +169,151 @@ bool inlining_never_ends(const FlattenState& state, const NetlistDataMap& netlis
   return false;
 }
 
-// The work tally of a recursive run and its one check for a cycle (see flatten.h).
-struct RunawayGuard {
-  std::size_t budget = SIZE_MAX;
-  std::size_t tally = 0;
-  bool settled = false;     // checked, and no cycle: never again
-  bool first_pass = true;
-  std::size_t members = 0;  // of the nets the last pass built (the input's are not counted)
-  // Instances, nets and net members of each cell's netlist, as they are first needed.
-  std::unordered_map<const NetlistData*, std::size_t> cell_sizes;
+// ---------------------------------------------------------------------------------------
+// The work tally of a recursive run and its one check for a cycle (see flatten.h), in bytes.
 
-  std::size_t cell_size(const NetlistData& cell) {
-    const auto [it, fresh] = cell_sizes.try_emplace(&cell, 0);
-    if (fresh) {
-      std::size_t n = cell.instances.size() + cell.nets.size();
-      for (const Net& net : cell.nets) n += net.members.size();
-      it->second = n;
+std::size_t add_sat(std::size_t a, std::size_t b) {
+  std::size_t r;
+  return __builtin_add_overflow(a, b, &r) ? SIZE_MAX : r;
+}
+std::size_t mul_sat(std::size_t a, std::size_t b) {
+  std::size_t r;
+  return __builtin_mul_overflow(a, b, &r) ? SIZE_MAX : r;
+}
+
+// A record's own size: an instance with its extras entry (the keys' texts counted apart), a
+// net, a member, a string-to-string map entry.
+constexpr std::size_t kInstanceBytes =
+    sizeof(std::pair<std::string, NetlistInstance>) + sizeof(std::pair<std::string, PlacedExtra>);
+constexpr std::size_t kNetBytes = sizeof(Net);
+constexpr std::size_t kMemberBytes = sizeof(NetMember);
+constexpr std::size_t kNameEntryBytes = 2 * sizeof(std::string);
+
+std::size_t json_bytes(const JsonValue& v);
+
+std::size_t json_bytes(const JsonObject& o) {
+  std::size_t n = 0;
+  for (const auto& [key, value] : o) n += sizeof(std::string) + key.size() + json_bytes(value);
+  return n;
+}
+
+// Values held by the library nest no deeper than kMaxNesting.
+std::size_t json_bytes(const JsonValue& v) {
+  std::size_t n = sizeof(JsonValue);
+  switch (v.kind()) {
+    case JsonValue::String: n += std::get<std::string>(v.v).size(); break;
+    case JsonValue::Array:
+      for (const JsonValue& e : std::get<JsonArray>(v.v)) n += json_bytes(e);
+      break;
+    case JsonValue::Object: n += json_bytes(std::get<JsonObject>(v.v)); break;
+    default: break;
+  }
+  return n;
+}
+
+std::size_t name_map_bytes(const CellNameMap& map) {
+  std::size_t n = 0;
+  for (const auto& [name, cell] : map) n += kNameEntryBytes + name.size() + cell.size();
+  return n;
+}
+
+// What inlining one instance of a cell writes: `bytes`, plus `renamed` names that each get the
+// instance's name and the separator in front (an instance's key, its name field and its extras
+// key; the instance name of a reference member).
+struct CellWeight {
+  std::size_t bytes = 0;
+  std::size_t renamed = 0;
+};
+
+CellWeight cell_weight(const NetlistData& cell) {
+  CellWeight w;
+  for (const auto& [name, inst] : cell.instances)
+    w.bytes += kInstanceBytes + 3 * name.size() + inst.kcl.size() + inst.component.size() +
+               json_bytes(inst.settings) + json_bytes(inst.info);
+  for (const auto& [name, extra] : cell.extras) w.bytes += extra.cell.size();
+  w.renamed = 3 * cell.instances.size();
+  for (const Net& net : cell.nets) {
+    w.bytes += kNetBytes;
+    for (const NetMember& m : net.members) {
+      w.bytes += kMemberBytes;
+      if (const std::string* inst = member_instance(m)) {
+        w.bytes += inst->size() + member_port(m)->size();
+        ++w.renamed;
+      }
     }
+  }
+  return w;
+}
+
+// What carrying an instance over into the next pass writes: its record moved into the new
+// maps, under a copy of its key in each.
+std::size_t carried_bytes(std::size_t instances, std::size_t name_bytes) {
+  return add_sat(mul_sat(instances, kInstanceBytes), mul_sat(2, name_bytes));
+}
+
+class RunawayGuard {
+ public:
+  RunawayGuard(const CellNameMap& instance_cell_map, const NetlistDataMap& netlists,
+               const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options,
+               const NetlistData& top, std::size_t factor, std::size_t floor)
+      : instance_cell_map_(instance_cell_map), netlists_(netlists), sub_maps_(sub_instance_cell_maps),
+        separator_(options.separator.size()), factor_(factor), floor_(floor) {
+    // The top as a pass carries it; its nets' members are those the first pass moves.
+    std::size_t names = 0;
+    for (const auto& [name, inst] : top.instances) names += name.size();
+    for (const Net& net : top.nets) members_ += net.members.size();
+    top_ = add_sat(carried_bytes(top.instances.size(), names), nets_bytes(top.nets.size()));
+  }
+
+  // Checked, and no cycle: the run is never checked again.
+  bool settled = false;
+
+  const CellWeight& weight(const NetlistData& cell) {
+    const auto [it, fresh] = weights_.try_emplace(&cell);
+    if (fresh) it->second = cell_weight(cell);
     return it->second;
   }
+
+  // Adds the work of the next pass: `carried` instances with `carried_names` bytes of keys, the
+  // current `nets` with the members the last pass built, and `copied` bytes out of cells.
+  // True when that passes the budget at the second pass or later.
+  bool over_budget(std::size_t carried, std::size_t carried_names, std::size_t nets, std::size_t copied) {
+    tally_ = add_sat(tally_, add_sat(add_sat(carried_bytes(carried, carried_names), nets_bytes(nets)), copied));
+    if (std::exchange(first_pass_, false) || tally_ <= floor_) return false;
+    return tally_ > budget();
+  }
+
+  // The members of the nets the pass built, which the next one moves.
+  void set_members(std::size_t members) { members_ = members; }
+
+ private:
+  std::size_t nets_bytes(std::size_t nets) const {
+    return add_sat(mul_sat(nets, kNetBytes), mul_sat(members_, kMemberBytes));
+  }
+
+  // The floor plus the factor times the input; worked out when first needed.
+  std::size_t budget() {
+    if (!budget_) {
+      std::size_t input = add_sat(top_, separator_);
+      input = add_sat(input, name_map_bytes(instance_cell_map_));
+      for (const auto& [cell, netlist] : netlists_) input = add_sat(input, cell.size() + weight(netlist).bytes);
+      for (const auto& [cell, map] : sub_maps_) input = add_sat(input, cell.size() + name_map_bytes(map));
+      budget_ = add_sat(floor_, mul_sat(factor_, input));
+    }
+    return *budget_;
+  }
+
+  const CellNameMap& instance_cell_map_;
+  const NetlistDataMap& netlists_;
+  const SubInstanceCellMaps& sub_maps_;
+  std::size_t separator_;
+  std::size_t factor_, floor_;
+  std::size_t top_ = 0;
+  std::size_t members_ = 0;
+  std::size_t tally_ = 0;
+  bool first_pass_ = true;
+  std::optional<std::size_t> budget_;
+  std::unordered_map<const NetlistData*, CellWeight> weights_;
 };
 
 std::string skip_message(const std::string& instance, std::string_view reason) {
@@ -360,12 +486,14 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
   const std::string* last_cell = nullptr;
   Verdict verdict = Verdict::Silent;
   NetlistDataMap::const_iterator nl = netlists.end();
-  std::size_t cell_size = 0;  // of the last cell, when tallied
-  std::size_t copied = 0;     // instances, nets and members of the selected instances' cells
+  const CellWeight* weight = nullptr;  // of the last cell, when tallied
+  std::size_t copied = 0;              // bytes the selected instances' cells write
+  std::size_t names = 0;               // bytes of the instances' names, selected ones taken off
   std::size_t pos = 0;
   for (auto it = data.instances.begin(); it != data.instances.end(); ++it, ++pos) {
     const std::string& name = it->first;
     const std::string* cell = state.cell_of[pos];
+    names += name.size();
     if (!cell) {
       skip(name, [] {
         return std::string_view(
@@ -382,7 +510,7 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
         verdict = Verdict::NoNetlist;
       } else {
         verdict = nl->second.instances.empty() ? Verdict::Empty : Verdict::Eligible;
-        if (guard && verdict == Verdict::Eligible) cell_size = guard->cell_size(nl->second);
+        if (guard && verdict == Verdict::Eligible) weight = &guard->weight(nl->second);
       }
     }
     if (verdict == Verdict::Silent) continue;
@@ -400,7 +528,10 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
     }
     selection.push_back(Selected{&name, &nl->first, &nl->second});
     selected_pos.push_back(pos);
-    copied += cell_size;
+    if (guard) {
+      names -= name.size();
+      copied = add_sat(copied, add_sat(weight->bytes, mul_sat(weight->renamed, name.size() + options.separator.size())));
+    }
   }
 
   // 3. Nothing to inline: the state is returned as it is.
@@ -409,14 +540,10 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
   // The work of this pass: the kept instances, the parent nets and their members, and what it
   // copies out of cells. Past the budget, a run that can never end fails here, before it
   // builds more; but the first pass always runs (it builds what a single pass would).
-  if (guard) {
-    guard->tally += data.instances.size() - selection.size() + data.nets.size() + guard->members + copied;
-    const bool first = std::exchange(guard->first_pass, false);
-    if (guard->tally > guard->budget && !first) {
-      guard->settled = true;
-      if (inlining_never_ends(state, netlists, sub_instance_cell_maps, options))
-        return Error::flatten_pass_limit(kFlattenMaxPasses);
-    }
+  if (guard && guard->over_budget(data.instances.size() - selection.size(), names, data.nets.size(), copied)) {
+    guard->settled = true;
+    if (inlining_never_ends(state, netlists, sub_instance_cell_maps, options))
+      return Error::flatten_pass_limit(kFlattenMaxPasses);
   }
 
   // 4. The old instance map stays whole (keys intact) until the pass ends: its keys are the
@@ -488,7 +615,7 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
   data.extras = std::move(extras);
   data.nets = std::move(nets).value();
   state.cell_of = std::move(cell_of);
-  if (guard) guard->members = members;
+  if (guard) guard->set_members(members);
   return PassResult{std::move(state), true};
 }
 
@@ -516,21 +643,14 @@ Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& insta
     }
     state.cell_of.push_back(cell);
   }
-  // The budget of a recursive run: its input (by the counts each record holds) times the
-  // factor, plus the floor (a floor near the largest size means no budget).
-  RunawayGuard guard;
-  if (options.recursive) {
-    std::size_t input = data.instances.size() + data.nets.size();
-    for (const auto& [name, cell] : netlists) input += cell.instances.size() + cell.nets.size();
-    const std::size_t room = SIZE_MAX - runaway_floor;
-    guard.budget = runaway_factor != 0 && input > room / runaway_factor ? SIZE_MAX
-                                                                         : runaway_floor + runaway_factor * input;
-  }
+  std::optional<RunawayGuard> guard;
+  if (options.recursive)
+    guard.emplace(instance_cell_map, netlists, sub_instance_cell_maps, options, data, runaway_factor, runaway_floor);
   state.data = std::move(data);
 
   for (unsigned pass = 1;; ++pass) {
     Result<PassResult> r = run_pass(std::move(state), netlists, sub_instance_cell_maps, options,
-                                    options.recursive ? &guard : nullptr);
+                                    guard ? &*guard : nullptr);
     if (!r) return std::move(r).error();
     state = std::move(r->state);
     if (!options.recursive || !r->changed) break;

@@ -449,6 +449,14 @@ TEST(Flatten, CyclicRunKeepsTheErrorsOfItsPasses) {
   last.top.placed("x", "SELF").inst(name);
   last.netlists["SELF"] = Cell().placed("x", "SELF").d;
   EXPECT_NE(last.error().find("would create instance \"" + name + "\""), std::string::npos);
+  // Carrying 300 instances along, pass 600 still gets to its clash.
+  Flat carried;
+  for (int k = 0; k < 300; ++k) carried.top.inst("kept" + std::to_string(k));
+  name = "t";
+  for (int k = 0; k < 600; ++k) name += ".x";
+  carried.top.placed("t", "SELF").inst(name);
+  carried.netlists["SELF"] = last.netlists["SELF"];
+  EXPECT_NE(carried.error().find("would create instance \"" + name + "\""), std::string::npos);
 }
 
 // A run that can never end fails as it would after its last pass, quickly and without

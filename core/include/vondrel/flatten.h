@@ -75,28 +75,21 @@ struct PassResult {
 inline constexpr unsigned kFlattenMaxPasses = 1000;
 
 // A recursive run in which an instance that a pass would inline leads, through the cells
-// inlined after it, into a cell that contains itself can never succeed: every later pass
-// inlines an instance on that cycle, so the run ends with a name clash, a dropped connection
-// or, after its last pass, FlattenPassLimit; meanwhile it may grow without bound (doubling
-// every pass when a cell holds itself twice).
-//
-// So a recursive run tallies its work: before a pass builds anything, the tally grows by what
-// the pass will handle (the kept instances, the current nets and the members of the nets the
-// previous pass built, and the instances, nets and members it copies out of cells). The first
-// time the tally exceeds
-//   kFlattenRunawayFactor x (instances + nets of the input and of every `netlists` entry)
-//   + kFlattenRunawayFloor,
-// at the second pass or later (the first pass, which builds what a single pass would, always
-// runs), the state is checked once for such a cycle, by the rules the passes select by, in
-// time linear in its instances and the cells reached from them. With a cycle the run fails at
-// once with FlattenPassLimit. Without one there never will be one (later instances all
-// descend from the present ones): the run goes on as it would have and is not checked again.
-// A run without a cycle is therefore never affected; a run with one behaves as it always did
-// while within the budget (the errors of its early passes, the 1000 passes of a small cell
-// that holds itself once), and otherwise stops having built no more than a few times its
-// input (a few MB and milliseconds for a small one).
+// inlined after it, into a cell that contains itself can never succeed; meanwhile its passes
+// may build without bound (more instances every pass, or longer names). Such a run is stopped
+// by its work: before a pass builds anything, a tally grows by the bytes that the pass will
+// write (the names of the instances it carries over or creates and of the members it renames,
+// the copied instance records with their settings and info, and a record's size for every
+// instance, net and member). The first time, at the second pass or later, that the tally
+// exceeds
+//   kFlattenRunawayFloor + kFlattenRunawayFactor x (the input in the same unit: the top as a
+//   pass carries it, every `netlists` entry as a pass copies it, the maps and the separator),
+// the state is checked once for such a cycle, in time linear in its instances and the cells
+// reached from them. With a cycle the run fails at once with FlattenPassLimit; without one it
+// goes on and is never checked again. So a run without a cycle is never affected, and one with
+// a cycle builds no more than its first pass and that budget before it ends.
 inline constexpr std::size_t kFlattenRunawayFactor = 4;
-inline constexpr std::size_t kFlattenRunawayFloor = std::size_t{1} << 16;
+inline constexpr std::size_t kFlattenRunawayFloor = std::size_t{64} << 20;  // bytes
 
 // Flattens `data` through the cells of `netlists`: one pass, or passes until nothing is left
 // to inline (FlattenPassLimit after 1000, or earlier for a run that cannot end; see above).
