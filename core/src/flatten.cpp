@@ -245,10 +245,11 @@ CellWeight cell_weight(const NetlistData& cell) {
   return w;
 }
 
-// What carrying an instance over into the next pass writes: its record moved into the new
-// maps, under a copy of its key in each.
-std::size_t carried_bytes(std::size_t instances, std::size_t name_bytes) {
-  return add_sat(mul_sat(instances, kInstanceBytes), mul_sat(2, name_bytes));
+// What carrying instances and nets over into the next pass writes: each instance's record
+// moved into the new maps under a copy of its key in each; each net and member moved.
+std::size_t carried_bytes(std::size_t instances, std::size_t name_bytes, std::size_t nets, std::size_t members) {
+  return add_sat(add_sat(mul_sat(instances, kInstanceBytes), mul_sat(2, name_bytes)),
+                 add_sat(mul_sat(nets, kNetBytes), mul_sat(members, kMemberBytes)));
 }
 
 class RunawayGuard {
@@ -258,15 +259,16 @@ class RunawayGuard {
                const NetlistData& top, std::size_t factor, std::size_t floor)
       : instance_cell_map_(instance_cell_map), netlists_(netlists), sub_maps_(sub_instance_cell_maps),
         separator_(options.separator.size()), factor_(factor), floor_(floor) {
-    // The top as a pass carries it; its nets' members are those the first pass moves.
-    std::size_t names = 0;
+    // The top as a pass carries it.
+    std::size_t names = 0, members = 0;
     for (const auto& [name, inst] : top.instances) names += name.size();
-    for (const Net& net : top.nets) members_ += net.members.size();
-    top_ = add_sat(carried_bytes(top.instances.size(), names), nets_bytes(top.nets.size()));
+    for (const Net& net : top.nets) members += net.members.size();
+    top_ = carried_bytes(top.instances.size(), names, top.nets.size(), members);
   }
 
-  // Checked, and no cycle: the run is never checked again.
-  bool settled = false;
+  // Whether the next pass is tallied and may be checked: every pass after the first (which
+  // always runs: it builds what a single pass would) until a check has found no cycle.
+  bool watching() const { return passes_ > 0 && !settled_; }
 
   const CellWeight& weight(const NetlistData& cell) {
     const auto [it, fresh] = weights_.try_emplace(&cell);
@@ -276,21 +278,21 @@ class RunawayGuard {
 
   // Adds the work of the next pass: `carried` instances with `carried_names` bytes of keys, the
   // current `nets` with the members the last pass built, and `copied` bytes out of cells.
-  // True when that passes the budget at the second pass or later.
+  // True when the tally passes the budget, which settles the guard: the caller checks for a
+  // cycle, once.
   bool over_budget(std::size_t carried, std::size_t carried_names, std::size_t nets, std::size_t copied) {
-    tally_ = add_sat(tally_, add_sat(add_sat(carried_bytes(carried, carried_names), nets_bytes(nets)), copied));
-    if (std::exchange(first_pass_, false) || tally_ <= floor_) return false;
-    return tally_ > budget();
+    tally_ = add_sat(tally_, add_sat(carried_bytes(carried, carried_names, nets, members_), copied));
+    settled_ = tally_ > floor_ && tally_ > budget();
+    return settled_;
   }
 
-  // The members of the nets the pass built, which the next one moves.
-  void set_members(std::size_t members) { members_ = members; }
+  // A pass has built nets with `members` members, which the next one moves.
+  void passed(std::size_t members) {
+    ++passes_;
+    members_ = members;
+  }
 
  private:
-  std::size_t nets_bytes(std::size_t nets) const {
-    return add_sat(mul_sat(nets, kNetBytes), mul_sat(members_, kMemberBytes));
-  }
-
   // The floor plus the factor times the input; worked out when first needed.
   std::size_t budget() {
     if (!budget_) {
@@ -311,7 +313,8 @@ class RunawayGuard {
   std::size_t top_ = 0;
   std::size_t members_ = 0;
   std::size_t tally_ = 0;
-  bool first_pass_ = true;
+  unsigned passes_ = 0;
+  bool settled_ = false;
   std::optional<std::size_t> budget_;
   std::unordered_map<const NetlistData*, CellWeight> weights_;
 };
@@ -471,7 +474,7 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
                             const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options,
                             RunawayGuard* guard) {
   NetlistData& data = state.data;
-  if (guard && guard->settled) guard = nullptr;
+  RunawayGuard* const watch = guard && guard->watching() ? guard : nullptr;
 
   // 1. Classify, 2. collect skip messages (at most one per instance name and call).
   std::vector<Selected> selection;
@@ -510,7 +513,7 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
         verdict = Verdict::NoNetlist;
       } else {
         verdict = nl->second.instances.empty() ? Verdict::Empty : Verdict::Eligible;
-        if (guard && verdict == Verdict::Eligible) weight = &guard->weight(nl->second);
+        if (watch && verdict == Verdict::Eligible) weight = &watch->weight(nl->second);
       }
     }
     if (verdict == Verdict::Silent) continue;
@@ -528,7 +531,7 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
     }
     selection.push_back(Selected{&name, &nl->first, &nl->second});
     selected_pos.push_back(pos);
-    if (guard) {
+    if (watch) {
       names -= name.size();
       copied = add_sat(copied, add_sat(weight->bytes, mul_sat(weight->renamed, name.size() + options.separator.size())));
     }
@@ -539,9 +542,8 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
 
   // The work of this pass: the kept instances, the parent nets and their members, and what it
   // copies out of cells. Past the budget, a run that can never end fails here, before it
-  // builds more; but the first pass always runs (it builds what a single pass would).
-  if (guard && guard->over_budget(data.instances.size() - selection.size(), names, data.nets.size(), copied)) {
-    guard->settled = true;
+  // builds more.
+  if (watch && watch->over_budget(data.instances.size() - selection.size(), names, data.nets.size(), copied)) {
     if (inlining_never_ends(state, netlists, sub_instance_cell_maps, options))
       return Error::flatten_pass_limit(kFlattenMaxPasses);
   }
@@ -615,7 +617,7 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
   data.extras = std::move(extras);
   data.nets = std::move(nets).value();
   state.cell_of = std::move(cell_of);
-  if (guard) guard->set_members(members);
+  if (guard) guard->passed(members);
   return PassResult{std::move(state), true};
 }
 

@@ -77,11 +77,11 @@ inline constexpr unsigned kFlattenMaxPasses = 1000;
 // A recursive run in which an instance that a pass would inline leads, through the cells
 // inlined after it, into a cell that contains itself can never succeed; meanwhile its passes
 // may build without bound (more instances every pass, or longer names). Such a run is stopped
-// by its work: before a pass builds anything, a tally grows by the bytes that the pass will
-// write (the names of the instances it carries over or creates and of the members it renames,
-// the copied instance records with their settings and info, and a record's size for every
-// instance, net and member). The first time, at the second pass or later, that the tally
-// exceeds
+// by its work. The first pass always runs (it builds what a single pass would); before each
+// later pass builds anything, a tally grows by the bytes that pass will write: the names of
+// the instances it carries over or creates and of the members it renames, the instance records
+// it copies with their settings and info, and a record's size for every instance, net and
+// member. The first time the tally exceeds
 //   kFlattenRunawayFloor + kFlattenRunawayFactor x (the input in the same unit: the top as a
 //   pass carries it, every `netlists` entry as a pass copies it, the maps and the separator),
 // the state is checked once for such a cycle, in time linear in its instances and the cells
