@@ -533,7 +533,8 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
     selected_pos.push_back(pos);
     if (watch) {
       names -= name.size();
-      copied = add_sat(copied, add_sat(weight->bytes, mul_sat(weight->renamed, name.size() + options.separator.size())));
+      const std::size_t prefix = name.size() + options.separator.size();
+      copied = add_sat(copied, add_sat(weight->bytes, mul_sat(weight->renamed, prefix)));
     }
   }
 
