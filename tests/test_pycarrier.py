@@ -265,7 +265,6 @@ def test_record_entries_are_taken_before_values_are_read(change):
     assert (placement.x, placement.y) == (1.5, 2.0)
 
 
-
 class Replaces(collections.abc.Sequence):
     """A one-item sequence whose reading replaces the entries of the dict `target` by `keys`."""
 
