@@ -81,7 +81,18 @@ std::string quoted(std::string_view s) {
   out.reserve(s.size() + 2);
   out.push_back('"');
   std::size_t i = 0;
+  const auto plain = [&s](std::size_t at) {
+    const auto b = static_cast<unsigned char>(s[at]);
+    return b >= 0x20 && b < 0x7F && b != '"' && b != '\\';
+  };
   while (i < s.size()) {
+    if (plain(i)) {  // printable ASCII is taken as it stands, a run at a time
+      std::size_t end = i + 1;
+      while (end < s.size() && plain(end)) ++end;
+      out.append(s.substr(i, end - i));
+      i = end;
+      continue;
+    }
     std::size_t len;
     const std::int32_t c = decode_utf8(s, i, len);
     if (c < 0) {
@@ -96,8 +107,6 @@ std::string quoted(std::string_view s) {
       out += "\\r";
     } else if (c == '"' || c == '\\') {
       out.push_back('\\');
-      out.push_back(static_cast<char>(c));
-    } else if (c >= 0x20 && c < 0x7F) {
       out.push_back(static_cast<char>(c));
     } else if (needs_unicode_escape(c)) {
       out += "\\u{";

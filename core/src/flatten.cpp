@@ -15,7 +15,10 @@
 #include "vondrel/flatten.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdint>
+#include <cstring>
+#include <iterator>
 #include <string_view>
 #include <utility>
 
@@ -47,48 +50,17 @@ FlattenOptions FlattenOptions::make(std::optional<std::vector<std::string>> cell
 namespace {
 
 constexpr std::uint32_t kNone = UINT32_MAX;
+constexpr std::uint32_t kNoExtra = FlattenItem::kNoExtra;
 
 const Placement kZeroPlacement{};
 
-// An instance chosen for inlining in this pass.
-struct Selected {
-  const std::string* name;     // key in the old instance map
-  const std::string* cell;     // key in `netlists`
-  const NetlistData* netlist;  // the cell's netlist
-};
-
-// A port of an inlined instance that no net inside its cell reaches: (position in the
-// selection, port name). Only parent nets can reach such a port.
-struct PortKey {
-  std::uint32_t sel;
-  std::string_view port;
-  friend bool operator==(const PortKey&, const PortKey&) = default;
-};
-
-struct PortKeyHash {
-  std::size_t operator()(const PortKey& k) const noexcept {
-    return std::hash<std::string_view>{}(k.port) ^ (static_cast<std::size_t>(k.sel) * 0x9E3779B97F4A7C15ull);
-  }
-};
-
-// The top-level ports that the nets of one inlined cell reach, numbered in the order the nets
-// first reach them, and the number of each top-level member of those nets in net and member
-// order. Built once per cell and pass: every inlined instance of the cell has these ports,
-// one slot each.
-struct CellPorts {
-  std::unordered_map<std::string_view, std::uint32_t> id;
-  std::vector<std::uint32_t> member_ids;
-};
-
-CellPorts cell_ports(const NetlistData& cell) {
-  CellPorts out;
-  for (const Net& net : cell.nets)
-    for (const NetMember& m : net.members)
-      if (const auto* p = std::get_if<NetlistPort>(&m)) {
-        const auto [it, fresh] = out.id.try_emplace(p->name, static_cast<std::uint32_t>(out.id.size()));
-        out.member_ids.push_back(it->second);
-      }
-  return out;
+std::size_t add_sat(std::size_t a, std::size_t b) {
+  std::size_t r;
+  return __builtin_add_overflow(a, b, &r) ? SIZE_MAX : r;
+}
+std::size_t mul_sat(std::size_t a, std::size_t b) {
+  std::size_t r;
+  return __builtin_mul_overflow(a, b, &r) ? SIZE_MAX : r;
 }
 
 // Whether the options let instances of `cell` be inlined.
@@ -112,79 +84,10 @@ const std::string* child_cell_of(const CellNameMap* sub_cells, const std::string
   return child_extra && !child_extra->cell.empty() ? &child_extra->cell : nullptr;
 }
 
-// Whether recursive inlining can never end: some instance that the next pass would inline
-// leads, through the cells that would be inlined after it, into a cell that contains itself.
-// An instance or child counts only when a pass would inline it: the same rules as the
-// classification of a pass, and the children's cells found as a pass finds them (so a cell
-// named "" by the sub-instance maps is a cell like any other). Walks the instances of the
-// state and, iteratively, each cell reached from them once: linear in their sizes.
-bool inlining_never_ends(const FlattenState& state, const NetlistDataMap& netlists,
-                         const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options) {
-  const auto inlinable = [&](const std::string& cell, const NetlistInstance& inst) -> const NetlistData* {
-    if (!cell_admitted(options, cell) || multi_element_array(inst)) return nullptr;
-    const auto nl = netlists.find(cell);
-    if (nl == netlists.end() || nl->second.instances.empty()) return nullptr;
-    return &nl->second;
-  };
-  enum : unsigned char { Open = 1, Done = 2 };
-  std::unordered_map<std::string_view, unsigned char> mark;
-  struct Frame {
-    std::string_view cell;
-    const NetlistData* netlist;
-    const CellNameMap* sub;
-    OrderedMap<NetlistInstance>::const_iterator next;
-  };
-  std::vector<Frame> stack;
-  // Enters `cell` unless it is finished; true when it is already on the current path.
-  const auto enter = [&](const std::string& cell, const NetlistData* netlist) {
-    unsigned char& m = mark[cell];
-    if (m == Open) return true;
-    if (m == Done) return false;
-    m = Open;
-    const auto sub = sub_instance_cell_maps.find(cell);
-    stack.push_back(Frame{cell, netlist, sub == sub_instance_cell_maps.end() ? nullptr : &sub->second,
-                          netlist->instances.begin()});
-    return false;
-  };
-
-  std::size_t pos = 0;
-  for (auto it = state.data.instances.begin(); it != state.data.instances.end(); ++it, ++pos) {
-    const std::string* cell = state.cell_of[pos];
-    if (!cell) continue;
-    const NetlistData* root = inlinable(*cell, it->second);
-    if (!root || enter(*cell, root)) continue;
-    while (!stack.empty()) {
-      Frame& f = stack.back();
-      if (f.next == f.netlist->instances.end()) {
-        mark[f.cell] = Done;
-        stack.pop_back();
-        continue;
-      }
-      const auto& [child_name, child] = *f.next++;
-      const std::string* child_cell = child_cell_of(f.sub, child_name, f.netlist->extras.find(child_name));
-      if (!child_cell) continue;
-      if (const NetlistData* next = inlinable(*child_cell, child); next && enter(*child_cell, next)) return true;
-    }
-  }
-  return false;
-}
-
 // ---------------------------------------------------------------------------------------
-// The work tally of a recursive run and its one check for a cycle (see flatten.h), in bytes.
+// Sizes, in bytes, as the runaway guard counts them (flatten.h).
 
-std::size_t add_sat(std::size_t a, std::size_t b) {
-  std::size_t r;
-  return __builtin_add_overflow(a, b, &r) ? SIZE_MAX : r;
-}
-std::size_t mul_sat(std::size_t a, std::size_t b) {
-  std::size_t r;
-  return __builtin_mul_overflow(a, b, &r) ? SIZE_MAX : r;
-}
-
-// A record's own size: an instance with its extras entry (the keys' texts counted apart), a
-// net, a member, a string-to-string map entry.
-constexpr std::size_t kInstanceBytes =
-    sizeof(std::pair<std::string, NetlistInstance>) + sizeof(std::pair<std::string, PlacedExtra>);
+constexpr std::size_t kItemBytes = sizeof(FlattenItem) + sizeof(OrderedMap<NetlistInstance>::Entry);
 constexpr std::size_t kNetBytes = sizeof(Net);
 constexpr std::size_t kMemberBytes = sizeof(NetMember);
 constexpr std::size_t kNameEntryBytes = 2 * sizeof(std::string);
@@ -211,112 +114,418 @@ std::size_t json_bytes(const JsonValue& v) {
   return n;
 }
 
+// An instance as an item holds it, its key aside.
+std::size_t record_bytes(const NetlistInstance& inst) {
+  return kItemBytes + inst.kcl.size() + inst.component.size() + inst.name.size() + json_bytes(inst.settings) +
+         json_bytes(inst.info);
+}
+
+std::size_t member_bytes(const NetMember& m) {
+  if (const std::string* inst = member_instance(m)) return kMemberBytes + inst->size() + member_port(m)->size();
+  return kMemberBytes + std::get<NetlistPort>(m).name.size();
+}
+
 std::size_t name_map_bytes(const CellNameMap& map) {
   std::size_t n = 0;
   for (const auto& [name, cell] : map) n += kNameEntryBytes + name.size() + cell.size();
   return n;
 }
 
-// What inlining one instance of a cell writes: `bytes`, plus `renamed` names that each get the
-// instance's name and the separator in front (an instance's key, its name field and its extras
-// key; the instance name of a reference member).
-struct CellWeight {
-  std::size_t bytes = 0;
-  std::size_t renamed = 0;
+// What an item holds with its record, weighed once.
+std::size_t weight_of(FlattenItem& item, const OrderedMap<NetlistInstance>::Entry& record) {
+  if (!item.bytes) item.bytes = record_bytes(record.second) + record.first.size();
+  return item.bytes;
+}
+
+// ---------------------------------------------------------------------------------------
+// Cells, as the passes inline them.
+
+// The top-level ports that the nets of one cell reach, numbered in the order the nets first
+// reach them, and the number of each top-level member of those nets in net and member order.
+// Every inlined instance of the cell has these ports, one slot each.
+struct CellPorts {
+  std::unordered_map<std::string_view, std::uint32_t> id;
+  std::vector<std::uint32_t> member_ids;
 };
 
-CellWeight cell_weight(const NetlistData& cell) {
-  CellWeight w;
-  for (const auto& [name, inst] : cell.instances)
-    w.bytes += kInstanceBytes + 3 * name.size() + inst.kcl.size() + inst.component.size() +
-               json_bytes(inst.settings) + json_bytes(inst.info);
-  for (const auto& [name, extra] : cell.extras) w.bytes += extra.cell.size();
-  w.renamed = 3 * cell.instances.size();
-  for (const Net& net : cell.nets) {
-    w.bytes += kNetBytes;
-    for (const NetMember& m : net.members) {
-      w.bytes += kMemberBytes;
-      if (const std::string* inst = member_instance(m)) {
-        w.bytes += inst->size() + member_port(m)->size();
-        ++w.renamed;
+CellPorts cell_ports(const NetlistData& cell) {
+  CellPorts out;
+  for (const Net& net : cell.nets)
+    for (const NetMember& m : net.members)
+      if (const auto* p = std::get_if<NetlistPort>(&m)) {
+        const auto [it, fresh] = out.id.try_emplace(p->name, static_cast<std::uint32_t>(out.id.size()));
+        out.member_ids.push_back(it->second);
       }
-    }
-  }
-  return w;
+  return out;
 }
 
-// What carrying instances and nets over into the next pass writes: each instance's record
-// moved into the new maps under a copy of its key in each; each net and member moved.
-std::size_t carried_bytes(std::size_t instances, std::size_t name_bytes, std::size_t nets, std::size_t members) {
-  return add_sat(add_sat(mul_sat(instances, kInstanceBytes), mul_sat(2, name_bytes)),
-                 add_sat(mul_sat(nets, kNetBytes), mul_sat(members, kMemberBytes)));
+// What the passes need of a cell, worked out the first time a run inlines it.
+struct CellInfo {
+  const std::string* name;                          // its key in `netlists`
+  const NetlistData* netlist;
+  const CellNameMap* sub;                           // its sub-instance map, if any
+  std::vector<const std::string*> child_cells;      // per instance of the cell: its cell or nullptr
+  std::vector<const Placement*> child_placements;   // per instance: its placement in the cell
+  CellPorts ports;
+  // Weighed when the guard first needs it: inlining one instance of the cell writes `bytes`,
+  // plus `renamed` names that each get the instance's name and the separator in front (its
+  // children's names and the instance names of its reference members); `child_bytes` is what
+  // each child's item holds, its name aside.
+  bool weighed = false;
+  std::size_t bytes = 0;
+  std::size_t renamed = 0;
+  std::vector<std::size_t> child_bytes;
+};
+
+// How a pass treats an instance of a cell, by the classification rules.
+enum class Verdict { Silent, NoNetlist, Empty, Eligible };
+
+class Cells {
+ public:
+  Cells(const NetlistDataMap& netlists, const SubInstanceCellMaps& sub_instance_cell_maps,
+        const FlattenOptions& options)
+      : netlists_(netlists), sub_maps_(sub_instance_cell_maps), options_(options) {}
+
+  // The verdict on instances of `cell`, and the cell's info when eligible. Kept by the name's
+  // address (the names of a run never move), so a long cell name is hashed once per run, not
+  // once per pass.
+  std::pair<Verdict, CellInfo*> verdict(const std::string* cell) {
+    const auto [it, fresh] = verdicts_.try_emplace(cell);
+    if (!fresh) return it->second;
+    auto& v = it->second;
+    if (!cell_admitted(options_, *cell)) {
+      v = {Verdict::Silent, nullptr};
+    } else if (const auto nl = netlists_.find(*cell); nl == netlists_.end()) {
+      v = {Verdict::NoNetlist, nullptr};
+    } else if (nl->second.instances.empty()) {
+      v = {Verdict::Empty, nullptr};
+    } else {
+      v = {Verdict::Eligible, &get(nl->first, nl->second)};
+    }
+    return v;
+  }
+
+  CellInfo& get(const std::string& name, const NetlistData& netlist) {
+    const auto [it, fresh] = cells_.try_emplace(&netlist);
+    CellInfo& c = it->second;
+    if (!fresh) return c;
+    c.name = &name;
+    c.netlist = &netlist;
+    const auto sub = sub_maps_.find(name);
+    c.sub = sub == sub_maps_.end() ? nullptr : &sub->second;
+    c.child_cells.reserve(netlist.instances.size());
+    c.child_placements.reserve(netlist.instances.size());
+    for (const auto& [child_name, child] : netlist.instances) {
+      const PlacedExtra* extra = netlist.extras.find(child_name);
+      c.child_cells.push_back(child_cell_of(c.sub, child_name, extra));
+      c.child_placements.push_back(extra ? &extra->placement : &kZeroPlacement);
+    }
+    c.ports = cell_ports(netlist);
+    return c;
+  }
+
+  static CellInfo& weigh(CellInfo& c) {
+    if (c.weighed) return c;
+    c.weighed = true;
+    c.child_bytes.reserve(c.netlist->instances.size());
+    for (const auto& [child_name, child] : c.netlist->instances) {
+      // A child's copy keeps its `name` field empty until the result is built.
+      c.child_bytes.push_back(record_bytes(child) - child.name.size());
+      c.bytes += c.child_bytes.back() + child_name.size();
+    }
+    c.renamed = c.netlist->instances.size();
+    for (const Net& net : c.netlist->nets) {
+      c.bytes += kNetBytes;
+      for (const NetMember& m : net.members) {
+        c.bytes += member_bytes(m);
+        if (member_instance(m)) ++c.renamed;
+      }
+    }
+    return c;
+  }
+
+ private:
+  const NetlistDataMap& netlists_;
+  const SubInstanceCellMaps& sub_maps_;
+  const FlattenOptions& options_;
+  std::unordered_map<const NetlistData*, CellInfo> cells_;
+  std::unordered_map<const std::string*, std::pair<Verdict, CellInfo*>> verdicts_;
+};
+
+// An instance chosen for inlining in this pass.
+struct Selected {
+  std::uint32_t item;  // its item
+  std::uint32_t pos;   // its position in the state's order
+  CellInfo* cell;
+};
+
+// Whether recursive inlining can never end: some instance that the next pass would inline
+// leads, through the cells that would be inlined after it, into a cell that contains itself.
+// An instance or child counts only when a pass would inline it: the same rules as the
+// classification of a pass, and the children's cells found as a pass finds them (so a cell
+// named "" by the sub-instance maps is a cell like any other). Walks the instances of the
+// state and, iteratively, each cell reached from them once: linear in their sizes.
+bool inlining_never_ends(const FlattenState& state, Cells& cells) {
+  const auto inlinable = [&](const std::string* cell, const NetlistInstance& inst) -> CellInfo* {
+    return multi_element_array(inst) ? nullptr : cells.verdict(cell).second;
+  };
+  enum : unsigned char { Open = 1, Done = 2 };
+  std::unordered_map<const CellInfo*, unsigned char> mark;
+  struct Frame {
+    CellInfo* cell;
+    std::size_t next;  // position of the next child
+    OrderedMap<NetlistInstance>::const_iterator child;
+  };
+  std::vector<Frame> stack;
+  // Enters `cell` unless it is finished; true when it is already on the current path.
+  const auto enter = [&](CellInfo* cell) {
+    unsigned char& m = mark[cell];
+    if (m == Open) return true;
+    if (m == Done) return false;
+    m = Open;
+    stack.push_back(Frame{cell, 0, cell->netlist->instances.begin()});
+    return false;
+  };
+
+  for (const std::uint32_t i : state.order) {
+    const FlattenItem& item = state.items[i];
+    if (!item.cell) continue;
+    CellInfo* root = inlinable(item.cell, state.records[i].second);
+    if (!root || enter(root)) continue;
+    while (!stack.empty()) {
+      Frame& f = stack.back();
+      if (f.child == f.cell->netlist->instances.end()) {
+        mark[f.cell] = Done;
+        stack.pop_back();
+        continue;
+      }
+      const NetlistInstance& child = f.child->second;
+      const std::string* child_cell = f.cell->child_cells[f.next];
+      ++f.child;
+      ++f.next;
+      if (!child_cell) continue;
+      if (CellInfo* next = inlinable(child_cell, child); next && enter(next)) return true;
+    }
+  }
+  return false;
 }
+
+// ---------------------------------------------------------------------------------------
+// The runaway guard of a recursive run (flatten.h).
 
 class RunawayGuard {
  public:
   RunawayGuard(const CellNameMap& instance_cell_map, const NetlistDataMap& netlists,
                const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options,
-               const NetlistData& top, std::size_t factor, std::size_t floor)
+               const FlattenState& start, Cells& cells, std::size_t factor, std::size_t live_floor,
+               std::size_t work_floor)
       : instance_cell_map_(instance_cell_map), netlists_(netlists), sub_maps_(sub_instance_cell_maps),
-        separator_(options.separator.size()), factor_(factor), floor_(floor) {
-    // The top as a pass carries it.
-    std::size_t names = 0, members = 0;
-    for (const auto& [name, inst] : top.instances) names += name.size();
-    for (const Net& net : top.nets) members += net.members.size();
-    top_ = carried_bytes(top.instances.size(), names, top.nets.size(), members);
+        cells_(cells), separator_(options.separator.size()), factor_(factor), live_floor_(live_floor),
+        work_floor_(work_floor) {
+    // The top as a pass carries it, from sizes alone.
+    top_ = mul_sat(start.order.size(), kItemBytes);
+    for (const std::uint32_t i : start.order) top_ = add_sat(top_, start.records[i].first.size());
+    for (const Net& net : start.nets) {
+      top_ = add_sat(top_, kNetBytes);
+      for (const NetMember& m : net.members) top_ = add_sat(top_, member_bytes(m));
+    }
   }
 
   // Whether the next pass is tallied and may be checked: every pass after the first (which
   // always runs: it builds what a single pass would) until a check has found no cycle.
   bool watching() const { return passes_ > 0 && !settled_; }
 
-  const CellWeight& weight(const NetlistData& cell) {
-    const auto [it, fresh] = weights_.try_emplace(&cell);
-    if (fresh) it->second = cell_weight(cell);
-    return it->second;
-  }
-
-  // Adds the work of the next pass: `carried` instances with `carried_names` bytes of keys, the
-  // current `nets` with the members the last pass built, and `copied` bytes out of cells.
-  // True when the tally passes the budget, which settles the guard: the caller checks for a
-  // cycle, once.
-  bool over_budget(std::size_t carried, std::size_t carried_names, std::size_t nets, std::size_t copied) {
-    tally_ = add_sat(tally_, add_sat(carried_bytes(carried, carried_names, nets, members_), copied));
-    settled_ = tally_ > floor_ && tally_ > budget();
+  // The next pass would leave `live` bytes of state and do `work` more. True when that passes
+  // either budget, which settles the guard: the caller checks for a cycle, once.
+  bool over_budget(std::size_t live, std::size_t work) {
+    work_ = add_sat(work_, work);
+    settled_ = (live > live_floor_ || work_ > work_floor_) &&
+               (live > add_sat(live_floor_, mul_sat(factor_, input())) ||
+                work_ > add_sat(work_floor_, mul_sat(factor_, input())));
     return settled_;
   }
 
-  // A pass has built nets with `members` members, which the next one moves.
-  void passed(std::size_t members) {
-    ++passes_;
-    members_ = members;
-  }
+  void add_work(std::size_t work) { work_ = add_sat(work_, work); }
+  void passed() { ++passes_; }
 
  private:
-  // The floor plus the factor times the input; worked out when first needed.
-  std::size_t budget() {
-    if (!budget_) {
-      std::size_t input = add_sat(top_, separator_);
-      input = add_sat(input, name_map_bytes(instance_cell_map_));
-      for (const auto& [cell, netlist] : netlists_) input = add_sat(input, cell.size() + weight(netlist).bytes);
-      for (const auto& [cell, map] : sub_maps_) input = add_sat(input, cell.size() + name_map_bytes(map));
-      budget_ = add_sat(floor_, mul_sat(factor_, input));
+  // The input in the guard's unit, worked out when first needed.
+  std::size_t input() {
+    if (!input_) {
+      std::size_t n = add_sat(top_, separator_);
+      n = add_sat(n, name_map_bytes(instance_cell_map_));
+      for (const auto& [cell, netlist] : netlists_)
+        n = add_sat(n, cell.size() + Cells::weigh(cells_.get(cell, netlist)).bytes);
+      for (const auto& [cell, map] : sub_maps_) n = add_sat(n, cell.size() + name_map_bytes(map));
+      input_ = n;
     }
-    return *budget_;
+    return *input_;
   }
 
   const CellNameMap& instance_cell_map_;
   const NetlistDataMap& netlists_;
   const SubInstanceCellMaps& sub_maps_;
+  Cells& cells_;
   std::size_t separator_;
-  std::size_t factor_, floor_;
+  std::size_t factor_, live_floor_, work_floor_;
   std::size_t top_ = 0;
-  std::size_t members_ = 0;
-  std::size_t tally_ = 0;
+  std::size_t work_ = 0;
   unsigned passes_ = 0;
   bool settled_ = false;
-  std::optional<std::size_t> budget_;
-  std::unordered_map<const NetlistData*, CellWeight> weights_;
+  std::optional<std::size_t> input_;
+};
+
+// ---------------------------------------------------------------------------------------
+// Name lookups of a pass.
+
+// The names of the instances of a run, through the hashes their items keep: open addressing
+// over item numbers, each slot with its item's hash, so a probe reads an item's name only
+// when the hashes match. A pass takes its inlined instances out and puts their children in,
+// and touches nothing else.
+class NameIndex {
+ public:
+  explicit NameIndex(const FlattenState& state)
+      : items_(state.items), records_(state.records), order_(state.order) {}
+
+  // Fills the index with the instances of the state, unless it holds them already.
+  void fill() {
+    if (filled_) return;
+    filled_ = true;
+    resize(order_.size());
+    for (const std::uint32_t i : order_) add(i);
+  }
+
+  // Adds item `i`; false (and nothing added) when an instance of the same name is there.
+  bool add(std::uint32_t i) {
+    if (2 * (used_ + 1) > slots_.size()) resize(live_ + 1);
+    const FlattenItem& item = items_[i];
+    std::size_t gone = kNoSlot;
+    std::size_t s = item.hash & mask_;
+    for (;; s = (s + 1) & mask_) {
+      const Slot& slot = slots_[s];
+      if (slot.item == kNone) break;
+      if (slot.item == kGone) {
+        if (gone == kNoSlot) gone = s;
+      } else if (slot.hash == item.hash && records_[slot.item].first == records_[i].first) {
+        return false;
+      }
+    }
+    if (gone != kNoSlot) s = gone;
+    else ++used_;
+    slots_[s] = Slot{item.hash, i};
+    ++live_;
+    return true;
+  }
+
+  void remove(std::uint32_t i) {
+    for (std::size_t s = items_[i].hash & mask_;; s = (s + 1) & mask_) {
+      if (slots_[s].item == i) {
+        slots_[s].item = kGone;
+        --live_;
+        return;
+      }
+    }
+  }
+
+ private:
+  static constexpr std::uint32_t kGone = kNone - 1;
+  static constexpr std::size_t kNoSlot = static_cast<std::size_t>(-1);
+  struct Slot {
+    std::size_t hash;
+    std::uint32_t item;  // kNone: empty; kGone: removed
+  };
+
+  // Room for 4 x `count` entries, the removed ones dropped.
+  void resize(std::size_t count) {
+    std::size_t capacity = 16;
+    while (capacity < 4 * count) capacity <<= 1;
+    std::vector<Slot> old = std::exchange(slots_, std::vector<Slot>(capacity, Slot{0, kNone}));
+    mask_ = capacity - 1;
+    used_ = live_;
+    for (const Slot& slot : old) {
+      if (slot.item >= kGone) continue;
+      std::size_t s = slot.hash & mask_;
+      while (slots_[s].item != kNone) s = (s + 1) & mask_;
+      slots_[s] = slot;
+    }
+  }
+
+  const std::vector<FlattenItem>& items_;
+  const std::vector<OrderedMap<NetlistInstance>::Entry>& records_;
+  const std::vector<std::uint32_t>& order_;
+  std::vector<Slot> slots_;
+  std::size_t mask_ = 0;
+  std::size_t used_ = 0;  // live and removed slots
+  std::size_t live_ = 0;
+  bool filled_ = false;
+};
+
+// The inlined instances of a pass, by name, through the hashes their items keep. A member's
+// instance name is hashed only when a brief of it (its length and its first and last eight
+// bytes) is an inlined instance's, so carrying a member past a pass costs the same whatever
+// the length of its name.
+class SelectedNames {
+ public:
+  SelectedNames(const FlattenState& state, const std::vector<Selected>& selection)
+      : items_(state.items), records_(state.records), selection_(selection) {
+    std::size_t capacity = 16;
+    while (capacity < 2 * selection.size()) capacity <<= 1;
+    slots_.assign(capacity, Slot{0, kNone});
+    briefs_.assign(capacity, 0);
+    mask_ = capacity - 1;
+    for (std::uint32_t sel = 0; sel < selection.size(); ++sel) {
+      const std::uint32_t i = selection_[sel].item;
+      std::size_t s = items_[i].hash & mask_;
+      while (slots_[s].sel != kNone) s = (s + 1) & mask_;
+      slots_[s] = Slot{items_[i].hash, sel};
+      // Distinct briefs only (0 marks a free slot).
+      const std::uint64_t b = brief(records_[i].first);
+      for (s = b & mask_; briefs_[s] != b; s = (s + 1) & mask_)
+        if (briefs_[s] == 0) {
+          briefs_[s] = b;
+          break;
+        }
+    }
+  }
+
+  // The selection index of the instance `name`, or kNone.
+  std::uint32_t find(std::string_view name) const {
+    const std::uint64_t b = brief(name);
+    for (std::size_t s = b & mask_; briefs_[s] != b; s = (s + 1) & mask_)
+      if (briefs_[s] == 0) return kNone;
+    const std::size_t h = StringHash{}(name);
+    for (std::size_t s = h & mask_; slots_[s].sel != kNone; s = (s + 1) & mask_)
+      if (slots_[s].hash == h && records_[selection_[slots_[s].sel].item].first == name) return slots_[s].sel;
+    return kNone;
+  }
+
+ private:
+  struct Slot {
+    std::size_t hash;
+    std::uint32_t sel;
+  };
+
+  // Never 0.
+  static std::uint64_t brief(std::string_view s) {
+    std::uint64_t head = 0, tail = 0;
+    const std::size_t n = std::min<std::size_t>(8, s.size());
+    if (n) {
+      std::memcpy(&head, s.data(), n);
+      std::memcpy(&tail, s.data() + s.size() - n, n);
+    }
+    std::uint64_t h = (s.size() + 0x9E3779B97F4A7C15ull) * 0xBF58476D1CE4E5B9ull;
+    h = (h ^ head ^ (h >> 31)) * 0x94D049BB133111EBull;
+    h = (h ^ tail ^ (h >> 29)) * 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 32;
+    return h ? h : 1;
+  }
+
+  const std::vector<FlattenItem>& items_;
+  const std::vector<OrderedMap<NetlistInstance>::Entry>& records_;
+  const std::vector<Selected>& selection_;
+  std::vector<Slot> slots_;
+  std::vector<std::uint64_t> briefs_;
+  std::size_t mask_;
 };
 
 std::string skip_message(const std::string& instance, std::string_view reason) {
@@ -336,32 +545,30 @@ std::string joined(std::string_view parent, std::string_view separator, std::str
   return out;
 }
 
-// The nets after a pass that inlines `selection`, and their number of members in `members`.
-// `old_instances` still holds every old instance name; `sel_of_pos` maps an old instance
-// position to its selection index.
-Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap<NetlistInstance>& old_instances,
-                                     const std::vector<Selected>& selection,
-                                     const std::vector<std::uint32_t>& sel_of_pos, const FlattenOptions& options,
-                                     std::size_t& members_out) {
+// The nets after a pass: what they hold (for the guard) and the bytes it sorted.
+struct NetTally {
+  std::size_t bytes = 0;
+  std::size_t members = 0;
+  std::size_t sorted = 0;
+};
+
+// The nets after a pass that inlines `selection`. `sorted`: every old net is already sorted
+// and free of repeated members (a pass has built it), so an old net that joins no other
+// comes out as it is, less the members that were cut.
+Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const FlattenState& state,
+                                     const std::vector<Selected>& selection, const SelectedNames& selected,
+                                     const FlattenOptions& options, bool sorted, NetTally& tally) {
   std::size_t total = old_nets.size();
-  for (const Selected& s : selection) total += s.netlist->nets.size();
+  for (const Selected& s : selection) total += s.cell->netlist->nets.size();
 
   std::vector<std::vector<NetMember>> nets(total);
   UnionFind uf(total);
 
   // The ports of each inlined instance that the nets of its cell reach: one slot per port,
   // holding the first new net that reached it (every later one is united with it).
-  std::unordered_map<const NetlistData*, std::uint32_t> cell_of_netlist;
-  std::vector<CellPorts> cells;
-  std::vector<std::uint32_t> cell_of_sel(selection.size());
   std::vector<std::size_t> base(selection.size() + 1, 0);
-  for (std::uint32_t sel = 0; sel < selection.size(); ++sel) {
-    const auto [it, fresh] =
-        cell_of_netlist.try_emplace(selection[sel].netlist, static_cast<std::uint32_t>(cells.size()));
-    if (fresh) cells.push_back(cell_ports(*selection[sel].netlist));
-    cell_of_sel[sel] = it->second;
-    base[sel + 1] = base[sel] + cells[it->second].id.size();
-  }
+  for (std::uint32_t sel = 0; sel < selection.size(); ++sel)
+    base[sel + 1] = base[sel] + selection[sel].cell->ports.id.size();
   constexpr std::size_t kNoNet = static_cast<std::size_t>(-1);
   std::vector<std::size_t> slot_net(base.back(), kNoNet);
   const auto reach = [&uf](std::size_t& first, std::size_t index) {
@@ -369,11 +576,11 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap
     else uf.unite(first, index);
   };
   // Ports that only parent nets reach (let through by allow_unconnected_ports).
-  std::unordered_map<PortKey, std::size_t, PortKeyHash> outer_ports;
+  std::unordered_map<std::uint32_t, std::unordered_map<std::string_view, std::size_t>> outer_ports;
 
-  const auto selection_of = [&](const std::string& instance) -> std::uint32_t {
-    const std::size_t pos = old_instances.index_of(instance);
-    return pos == OrderedMap<NetlistInstance>::npos ? kNone : sel_of_pos[pos];
+  const auto selection_of = [&selected](const NetMember& m) {
+    const std::string* inst = member_instance(m);
+    return inst ? selected.find(*inst) : kNone;
   };
 
   // Parent nets keep their order and indices; references to inlined instances are cut
@@ -382,26 +589,33 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap
   // map keys stay valid. The first cut connection that no inside net takes over would be
   // dropped: it is refused unless allow_unconnected_ports.
   for (std::size_t i = 0; i < old_nets.size(); ++i) {
+    std::vector<NetMember>& src = old_nets[i].members;
+    std::size_t k = 0;
+    while (k < src.size() && selection_of(src[k]) == kNone) ++k;
+    if (k == src.size()) {
+      nets[i] = std::move(src);
+      continue;
+    }
     std::vector<NetMember>& dst = nets[i];
-    dst.reserve(old_nets[i].members.size());
-    for (NetMember& m : old_nets[i].members) {
-      if (const std::string* inst = member_instance(m)) {
-        const std::uint32_t sel = selection_of(*inst);
-        if (sel != kNone) {
-          const std::string& port = *member_port(m);
-          const CellPorts& cp = cells[cell_of_sel[sel]];
-          if (const auto id = cp.id.find(port); id != cp.id.end()) {
-            reach(slot_net[base[sel] + id->second], i);
-          } else if (!options.allow_unconnected_ports) {
-            const Selected& s = selection[sel];
-            return Error::flatten_unconnected_port(*s.name, port, *s.cell);
-          } else {
-            reach(outer_ports.try_emplace(PortKey{sel, port}, kNoNet).first->second, i);
-          }
-          continue;
-        }
+    dst.reserve(src.size() - 1);
+    std::move(src.begin(), src.begin() + static_cast<std::ptrdiff_t>(k), std::back_inserter(dst));
+    for (; k < src.size(); ++k) {
+      NetMember& m = src[k];
+      const std::uint32_t sel = selection_of(m);
+      if (sel == kNone) {
+        dst.push_back(std::move(m));
+        continue;
       }
-      dst.push_back(std::move(m));
+      const std::string& port = *member_port(m);
+      const CellPorts& cp = selection[sel].cell->ports;
+      if (const auto id = cp.id.find(port); id != cp.id.end()) {
+        reach(slot_net[base[sel] + id->second], i);
+      } else if (!options.allow_unconnected_ports) {
+        const Selected& s = selection[sel];
+        return Error::flatten_unconnected_port(state.records[s.item].first, port, *s.cell->name);
+      } else {
+        reach(outer_ports[sel].try_emplace(port, kNoNet).first->second, i);
+      }
     }
   }
 
@@ -409,10 +623,11 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap
   std::size_t j = old_nets.size();
   for (std::uint32_t sel = 0; sel < selection.size(); ++sel) {
     const Selected& s = selection[sel];
-    const std::uint32_t* port_id = cells[cell_of_sel[sel]].member_ids.data();
+    const std::uint32_t* port_id = s.cell->ports.member_ids.data();
     std::size_t* slots = slot_net.data() + base[sel];
-    std::string prefix = joined(*s.name, options.separator, {});
-    for (const Net& net : s.netlist->nets) {
+    if (s.cell->netlist->nets.empty()) continue;
+    const std::string prefix = joined(state.records[s.item].first, options.separator, {});
+    for (const Net& net : s.cell->netlist->nets) {
       std::vector<NetMember>& dst = nets[j];
       dst.reserve(net.members.size());
       for (const NetMember& m : net.members) {
@@ -455,50 +670,58 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const OrderedMap
   out.reserve(groups);
   for (std::uint32_t g = 0; g < groups; ++g) {
     std::vector<NetMember> members = std::move(nets[order[start[g]]]);
+    const bool alone = start[g + 1] - start[g] == 1 && order[start[g]] < old_nets.size();
     for (std::uint32_t k = start[g] + 1; k < start[g + 1]; ++k) {
       auto& more = nets[order[k]];
       members.insert(members.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
       more = {};
     }
     if (members.empty()) continue;
-    sort_members(members);
-    members.erase(std::unique(members.begin(), members.end()), members.end());
-    members_out += members.size();
+    std::size_t bytes = kNetBytes;
+    for (const NetMember& m : members) bytes += member_bytes(m);
+    if (!(sorted && alone)) {
+      tally.sorted = add_sat(tally.sorted, mul_sat(bytes, std::bit_width(members.size())));
+      sort_members(members);
+      members.erase(std::unique(members.begin(), members.end()), members.end());
+    }
+    tally.bytes += bytes;
+    tally.members += members.size();
     out.push_back(Net{std::move(members)});
   }
   return out;
 }
 
-// One pass; `guard` (recursive runs only) tallies its work and may end the run first.
-Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
-                            const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options,
-                            RunawayGuard* guard) {
-  NetlistData& data = state.data;
+// A selected instance's own placement.
+const Placement& placement_of(const FlattenItem& item, const ExtrasMap& input_extras) {
+  if (item.child) return item.placement;
+  return item.input_extra != kNoExtra ? input_extras.at_index(item.input_extra).second.placement : kZeroPlacement;
+}
+
+// One pass over `state`, which it updates in place; true when it inlined something. `guard`
+// (recursive runs only) tallies its work and may end the run first.
+Result<bool> run_pass(FlattenState& state, Cells& cells, NameIndex& names, const FlattenOptions& options,
+                      RunawayGuard* guard) {
+  std::vector<FlattenItem>& items = state.items;
+  auto& records = state.records;
   RunawayGuard* const watch = guard && guard->watching() ? guard : nullptr;
 
-  // 1. Classify, 2. collect skip messages (at most one per instance name and call).
+  // 1. Classify, 2. collect skip messages (at most one per instance and call).
   std::vector<Selected> selection;
-  std::vector<std::size_t> selected_pos;
-  const auto skip = [&](const std::string& name, auto&& reason) {
-    if (!options.warn_skipped) return;
-    if (state.warned.insert(name).second) state.warnings.push_back(skip_message(name, reason()));
+  const std::size_t warning_bytes = state.warning_bytes;
+  const auto skip = [&](std::uint32_t i, auto&& reason) {
+    if (!options.warn_skipped || items[i].warned) return;
+    items[i].warned = true;
+    state.warnings.push_back(skip_message(records[i].first, reason()));
+    state.warning_bytes = add_sat(state.warning_bytes, sizeof(std::string) + state.warnings.back().size());
   };
-  // The verdict on the last cell looked at: instances of one cell tend to come in runs, and
-  // the same name object means the same cell.
-  enum class Verdict { Silent, NoNetlist, Empty, Eligible };
+  // Instances of one cell tend to come in runs, and the same name object means the same cell.
   const std::string* last_cell = nullptr;
-  Verdict verdict = Verdict::Silent;
-  NetlistDataMap::const_iterator nl = netlists.end();
-  const CellWeight* weight = nullptr;  // of the last cell, when tallied
-  std::size_t copied = 0;              // bytes the selected instances' cells write
-  std::size_t names = 0;               // bytes of the instances' names, selected ones taken off
-  std::size_t pos = 0;
-  for (auto it = data.instances.begin(); it != data.instances.end(); ++it, ++pos) {
-    const std::string& name = it->first;
-    const std::string* cell = state.cell_of[pos];
-    names += name.size();
+  std::pair<Verdict, CellInfo*> verdict{Verdict::Silent, nullptr};
+  for (std::size_t pos = 0; pos < state.order.size(); ++pos) {
+    const std::uint32_t i = state.order[pos];
+    const std::string* cell = items[i].cell;
     if (!cell) {
-      skip(name, [] {
+      skip(i, [] {
         return std::string_view(
             "its cell name is unknown (pass instance_cell_map/sub_instance_cell_maps, or use a PlacedNetlist)");
       });
@@ -506,163 +729,237 @@ Result<PassResult> run_pass(FlattenState state, const NetlistDataMap& netlists,
     }
     if (cell != last_cell) {
       last_cell = cell;
-      nl = netlists.end();
-      if (!cell_admitted(options, *cell)) {
-        verdict = Verdict::Silent;
-      } else if ((nl = netlists.find(*cell)) == netlists.end()) {
-        verdict = Verdict::NoNetlist;
-      } else {
-        verdict = nl->second.instances.empty() ? Verdict::Empty : Verdict::Eligible;
-        if (watch && verdict == Verdict::Eligible) weight = &watch->weight(nl->second);
-      }
+      verdict = cells.verdict(cell);
     }
-    if (verdict == Verdict::Silent) continue;
-    if (verdict == Verdict::NoNetlist) {
-      skip(name, [&] { return "no netlist given for its cell " + quoted(*cell); });
+    switch (verdict.first) {
+      case Verdict::Silent: continue;
+      case Verdict::NoNetlist:
+        skip(i, [&] { return "no netlist given for its cell " + quoted(*cell); });
+        continue;
+      case Verdict::Empty:
+        skip(i, [&] { return "cell " + quoted(*cell) + " has no instances of its own"; });
+        continue;
+      case Verdict::Eligible: break;
+    }
+    if (multi_element_array(records[i].second)) {
+      skip(i, [] { return std::string_view("it is an array instance, which cannot be inlined"); });
       continue;
     }
-    if (verdict == Verdict::Empty) {
-      skip(name, [&] { return "cell " + quoted(*cell) + " has no instances of its own"; });
-      continue;
-    }
-    if (multi_element_array(it->second)) {
-      skip(name, [] { return std::string_view("it is an array instance, which cannot be inlined"); });
-      continue;
-    }
-    selection.push_back(Selected{&name, &nl->first, &nl->second});
-    selected_pos.push_back(pos);
-    if (watch) {
-      names -= name.size();
-      const std::size_t prefix = name.size() + options.separator.size();
-      copied = add_sat(copied, add_sat(weight->bytes, mul_sat(weight->renamed, prefix)));
-    }
+    selection.push_back(Selected{i, static_cast<std::uint32_t>(pos), verdict.second});
   }
 
-  // 3. Nothing to inline: the state is returned as it is.
-  if (selection.empty()) return PassResult{std::move(state), false};
+  // 3. Nothing to inline: the state stays as it is.
+  if (selection.empty()) return false;
 
-  // The work of this pass: the kept instances, the parent nets and their members, and what it
-  // copies out of cells. Past the budget, a run that can never end fails here, before it
-  // builds more.
-  if (watch && watch->over_budget(data.instances.size() - selection.size(), names, data.nets.size(), copied)) {
-    if (inlining_never_ends(state, netlists, sub_instance_cell_maps, options))
+  // What this pass would leave and do, before it builds anything. Past a budget, a run that
+  // can never end fails here.
+  std::size_t item_bytes_after = 0;
+  if (watch) {
+    if (!state.weighed) {
+      state.weighed = true;
+      state.item_bytes = state.net_bytes = state.members = 0;
+      for (const std::uint32_t i : state.order)
+        state.item_bytes = add_sat(state.item_bytes, weight_of(items[i], records[i]));
+      for (const Net& net : state.nets) {
+        state.net_bytes = add_sat(state.net_bytes, kNetBytes);
+        state.members += net.members.size();
+        for (const NetMember& m : net.members) state.net_bytes = add_sat(state.net_bytes, member_bytes(m));
+      }
+    }
+    std::size_t copied = 0;
+    item_bytes_after = state.item_bytes;
+    for (const Selected& s : selection) {
+      item_bytes_after -= items[s.item].bytes;
+      const CellInfo& c = Cells::weigh(*s.cell);
+      const std::size_t prefix = records[s.item].first.size() + options.separator.size();
+      copied = add_sat(copied, add_sat(c.bytes, mul_sat(c.renamed, prefix)));
+    }
+    const std::size_t live = add_sat(add_sat(state.item_bytes, state.net_bytes), add_sat(state.warning_bytes, copied));
+    const std::size_t visits = state.order.size() + state.nets.size() + state.members;
+    const std::size_t work = add_sat(add_sat(mul_sat(visits, kFlattenVisitBytes), mul_sat(2, copied)),
+                                     state.warning_bytes - warning_bytes);
+    if (watch->over_budget(live, work) && inlining_never_ends(state, cells))
       return Error::flatten_pass_limit(kFlattenMaxPasses);
   }
 
-  // 4. The old instance map stays whole (keys intact) until the pass ends: its keys are the
-  // selected and kept-name sets. Values are moved out as they are consumed.
-  OrderedMap<NetlistInstance>& old_instances = data.instances;
-  ExtrasMap& old_extras = data.extras;
-  std::vector<std::uint32_t> sel_of_pos(old_instances.size(), kNone);
-  std::size_t new_count = old_instances.size() - selection.size();
+  // 4, 5. The new instance order: kept items stay where they are, each selected one is
+  // replaced by its children, made as new items (in the places of spent ones first). The
+  // inlined names leave the index first, so a child's name clashes with every kept instance
+  // and earlier child, and with no inlined one.
+  names.fill();
+  std::vector<std::uint32_t> sel_of_pos(state.order.size(), kNone);
+  std::size_t children = 0;
   for (std::uint32_t s = 0; s < selection.size(); ++s) {
-    sel_of_pos[selected_pos[s]] = s;
-    new_count += selection[s].netlist->instances.size();
+    sel_of_pos[selection[s].pos] = s;
+    children += selection[s].cell->netlist->instances.size();
+    names.remove(selection[s].item);
   }
-  const bool any_kept = selection.size() < old_instances.size();
-  OrderedMap<NetlistInstance> instances;
-  ExtrasMap extras;
-  std::vector<const std::string*> cell_of;
-  instances.reserve(new_count);
-  extras.reserve(new_count);
-  cell_of.reserve(new_count);
-
-  // 5. Walk the old instances: kept ones carried over, selected ones replaced by children.
-  pos = 0;
-  for (auto it = old_instances.begin(); it != old_instances.end(); ++it, ++pos) {
-    const std::string& name = it->first;
+  if (children > state.spare.size()) {
+    // Room for the new items up front, so nothing moves while the pass reads them.
+    const std::size_t need = items.size() + (children - state.spare.size());
+    if (need > items.capacity()) {
+      items.reserve(std::max(need, 2 * items.capacity()));
+      records.reserve(items.capacity());
+    }
+  }
+  std::vector<std::uint32_t> order;
+  order.reserve(state.order.size() - selection.size() + children);
+  for (std::size_t pos = 0; pos < state.order.size(); ++pos) {
     const std::uint32_t sel = sel_of_pos[pos];
     if (sel == kNone) {
-      instances.try_append(name, std::move(it.value()));
-      cell_of.push_back(state.cell_of[pos]);
-      if (PlacedExtra* e = old_extras.find(name)) extras.try_append(name, std::move(*e));
+      order.push_back(state.order[pos]);
       continue;
     }
-    const Selected& s = selection[sel];
-    const NetlistData& cell_netlist = *s.netlist;
-    const PlacedExtra* own = old_extras.find(name);
-    const Placement& parent_placement = own ? own->placement : kZeroPlacement;
-    const auto sub_it = sub_instance_cell_maps.find(*s.cell);
-    const CellNameMap* sub_cells = sub_it == sub_instance_cell_maps.end() ? nullptr : &sub_it->second;
-
-    for (const auto& [child_name, child] : cell_netlist.instances) {
-      std::string new_name = joined(name, options.separator, child_name);
-      // A kept instance (earlier or later in the walk) or an earlier child already has it.
-      if (any_kept) {
-        const std::size_t existing = old_instances.index_of(new_name);
-        if (existing != OrderedMap<NetlistInstance>::npos && sel_of_pos[existing] == kNone)
-          return Error::flatten_name_clash(name, std::move(new_name));
+    const std::uint32_t p = state.order[pos];
+    const std::string& parent = records[p].first;
+    const Placement& parent_placement = placement_of(items[p], state.input_extras);
+    const CellInfo& c = *selection[sel].cell;
+    std::size_t k = 0;
+    for (const auto& [child_name, child] : c.netlist->instances) {
+      std::uint32_t at;
+      if (state.spare.empty()) {
+        at = static_cast<std::uint32_t>(items.size());
+        items.emplace_back();
+        records.emplace_back();
+      } else {
+        at = state.spare.back();
+        state.spare.pop_back();
+        items[at] = FlattenItem{};
       }
-      NetlistInstance copy = child;
-      copy.name = new_name;
-      if (!instances.try_append(new_name, std::move(copy))) return Error::flatten_name_clash(name, std::move(new_name));
-
-      const PlacedExtra* child_extra = cell_netlist.extras.find(child_name);
-      const std::string* child_cell = child_cell_of(sub_cells, child_name, child_extra);
-
-      PlacedExtra placed{child_cell ? *child_cell : std::string(),
-                         compose_placement(parent_placement, child_extra ? child_extra->placement : kZeroPlacement)};
-      cell_of.push_back(child_cell);
-      extras.try_append(std::move(new_name), std::move(placed));
+      FlattenItem& item = items[at];
+      std::string& name = records[at].first;
+      name = joined(parent, options.separator, child_name);
+      item.hash = StringHash{}(name);
+      if (!names.add(at)) return Error::flatten_name_clash(parent, std::move(name));
+      records[at].second = NetlistInstance{child.kcl, child.component, child.settings, child.info, child.array, {}};
+      item.placement = compose_placement(parent_placement, *c.child_placements[k]);
+      item.cell = c.child_cells[k];
+      item.child = true;
+      if (watch) item_bytes_after += (item.bytes = c.child_bytes[k] + name.size());
+      order.push_back(at);
+      ++k;
     }
   }
 
   // 6. Nets.
-  std::size_t members = 0;
-  Result<std::vector<Net>> nets =
-      rewire_nets(std::move(data.nets), old_instances, selection, sel_of_pos, options, members);
+  const SelectedNames selected(state, selection);
+  NetTally tally;
+  Result<std::vector<Net>> nets = rewire_nets(std::move(state.nets), state, selection, selected, options,
+                                              state.inlined, tally);
   if (!nets) return std::move(nets).error();
 
-  // 7. The new state; ports are unchanged.
-  data.instances = std::move(instances);
-  data.extras = std::move(extras);
-  data.nets = std::move(nets).value();
-  state.cell_of = std::move(cell_of);
-  if (guard) guard->passed(members);
-  return PassResult{std::move(state), true};
+  // 7. The new state; ports are unchanged. The inlined items are spent: their records are
+  // released (moved out and dropped) and later children take their places.
+  for (const Selected& s : selection) {
+    const auto spent = std::move(records[s.item]);
+    state.spare.push_back(s.item);
+  }
+  state.order = std::move(order);
+  state.nets = std::move(nets).value();
+  state.inlined = true;
+  state.weighed = watch != nullptr;
+  state.item_bytes = item_bytes_after;
+  state.net_bytes = tally.bytes;
+  state.members = tally.members;
+  if (guard) {
+    guard->add_work(tally.sorted);
+    guard->passed();
+  }
+  return true;
+}
+
+// The flattened netlist in canonical order. The extras come first, then the items are
+// dropped, so the instance map is built beside the records alone.
+NetlistData result_of(FlattenState& state) {
+  std::vector<std::uint32_t> order = std::move(state.order);
+  auto& records = state.records;
+  sort_by_name(order, [&records](std::uint32_t i) -> const std::string& { return records[i].first; });
+  NetlistData out;
+  if (state.inlined) {
+    out.extras.reserve(order.size());
+    for (const std::uint32_t i : order) {
+      const FlattenItem& item = state.items[i];
+      if (item.child)
+        out.extras.try_append(records[i].first, PlacedExtra{item.cell ? *item.cell : std::string(), item.placement});
+      else if (item.input_extra != kNoExtra)
+        out.extras.try_append(records[i].first,
+                              std::move((state.input_extras.begin() + item.input_extra).value()));
+    }
+    for (const std::uint32_t i : order)
+      if (state.items[i].child) records[i].second.name = records[i].first;
+  } else {
+    out.extras = std::move(state.input_extras);
+    out.extras.sort_by_key();
+  }
+  std::vector<FlattenItem>().swap(state.items);
+  out.instances.reserve(order.size());
+  for (const std::uint32_t i : order) out.instances.try_append(std::move(records[i].first), std::move(records[i].second));
+  std::vector<OrderedMap<NetlistInstance>::Entry>().swap(records);
+  out.nets = std::move(state.nets);
+  out.ports = std::move(state.ports);
+  sort_canonical(out.instances, out.nets, out.ports);
+  return out;
 }
 
 }  // namespace
 
+FlattenState FlattenState::start(NetlistData data, const CellNameMap& instance_cell_map) {
+  FlattenState state;
+  state.input_extras = std::move(data.extras);
+  state.nets = std::move(data.nets);
+  state.ports = std::move(data.ports);
+  const std::size_t n = data.instances.size();
+  state.order.reserve(n);
+  state.items.reserve(n);
+  state.records.reserve(n);
+  for (auto it = data.instances.begin(); it != data.instances.end(); ++it) {
+    const std::string& name = it->first;
+    state.order.push_back(static_cast<std::uint32_t>(state.items.size()));
+    FlattenItem& item = state.items.emplace_back();
+    const std::size_t extra = state.input_extras.index_of(name);
+    if (extra != ExtrasMap::npos) item.input_extra = static_cast<std::uint32_t>(extra);
+    if (const auto given = instance_cell_map.find(name); given != instance_cell_map.end()) {
+      if (!given->second.empty()) item.cell = &given->second;
+    } else if (extra != ExtrasMap::npos) {
+      const std::string& cell = state.input_extras.at_index(extra).second.cell;
+      if (!cell.empty()) item.cell = &cell;
+    }
+    item.hash = StringHash{}(name);
+    state.records.emplace_back(name, std::move(it.value()));
+  }
+  return state;
+}
+
 Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlists,
                                const SubInstanceCellMaps& sub_instance_cell_maps, const FlattenOptions& options) {
-  return run_pass(std::move(state), netlists, sub_instance_cell_maps, options, nullptr);
+  Cells cells(netlists, sub_instance_cell_maps, options);
+  NameIndex names(state);
+  Result<bool> changed = run_pass(state, cells, names, options, nullptr);
+  if (!changed) return std::move(changed).error();
+  return PassResult{std::move(state), *changed};
 }
 
 Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& instance_cell_map,
                                       const NetlistDataMap& netlists,
                                       const SubInstanceCellMaps& sub_instance_cell_maps,
                                       const FlattenOptions& options, std::size_t runaway_factor,
-                                      std::size_t runaway_floor) {
-  FlattenState state;
-  state.cell_of.reserve(data.instances.size());
-  state.owned_cells.reserve(data.instances.size());
-  for (const auto& [name, instance] : data.instances) {
-    const std::string* cell = nullptr;
-    if (const auto given = instance_cell_map.find(name); given != instance_cell_map.end()) {
-      if (!given->second.empty()) cell = &given->second;
-    } else if (const PlacedExtra* e = data.extras.find(name); e && !e->cell.empty()) {
-      cell = &state.owned_cells.emplace_back(e->cell);
-    }
-    state.cell_of.push_back(cell);
-  }
+                                      std::size_t live_floor, std::size_t work_floor) {
+  FlattenState state = FlattenState::start(std::move(data), instance_cell_map);
+  Cells cells(netlists, sub_instance_cell_maps, options);
   std::optional<RunawayGuard> guard;
   if (options.recursive)
-    guard.emplace(instance_cell_map, netlists, sub_instance_cell_maps, options, data, runaway_factor, runaway_floor);
-  state.data = std::move(data);
-
-  for (unsigned pass = 1;; ++pass) {
-    Result<PassResult> r = run_pass(std::move(state), netlists, sub_instance_cell_maps, options,
-                                    guard ? &*guard : nullptr);
-    if (!r) return std::move(r).error();
-    state = std::move(r->state);
-    if (!options.recursive || !r->changed) break;
-    if (pass == kFlattenMaxPasses) return Error::flatten_pass_limit(kFlattenMaxPasses);
+    guard.emplace(instance_cell_map, netlists, sub_instance_cell_maps, options, state, cells, runaway_factor,
+                  live_floor, work_floor);
+  {
+    NameIndex names(state);
+    for (unsigned pass = 1;; ++pass) {
+      Result<bool> changed = run_pass(state, cells, names, options, guard ? &*guard : nullptr);
+      if (!changed) return std::move(changed).error();
+      if (!options.recursive || !*changed) break;
+      if (pass == kFlattenMaxPasses) return Error::flatten_pass_limit(kFlattenMaxPasses);
+    }
   }
-
-  NetlistData& out = state.data;
-  sort_canonical(out.instances, out.nets, out.ports);
-  out.extras.sort_by_key();
+  NetlistData out = result_of(state);
   return FlattenResult{std::move(out), std::move(state.warnings)};
 }
 

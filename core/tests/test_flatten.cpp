@@ -60,10 +60,11 @@ struct Flat {
   FlattenOptions options = FlattenOptions::make(std::nullopt, std::nullopt, true, false, true, ".");
 
   std::size_t runaway_factor = kFlattenRunawayFactor;
-  std::size_t runaway_floor = kFlattenRunawayFloor;
+  std::size_t live_floor = kFlattenLiveFloor;
+  std::size_t work_floor = kFlattenWorkFloor;
 
   Result<FlattenResult> go() const {
-    return flatten_netlist(top.d, instance_cells, netlists, sub_cells, options, runaway_factor, runaway_floor);
+    return flatten_netlist(top.d, instance_cells, netlists, sub_cells, options, runaway_factor, live_floor, work_floor);
   }
   FlattenResult ok() const {
     auto r = go();
@@ -437,7 +438,7 @@ TEST(Flatten, CyclicRunKeepsTheErrorsOfItsPasses) {
   EXPECT_EQ(clash.error(), "flatten: inlining instance \"x.a\" would create instance \"x.a.b\", which already exists");
   // The first pass always runs, even past the budget.
   clash.top.inst("x.b");
-  clash.runaway_factor = clash.runaway_floor = 0;
+  clash.runaway_factor = clash.live_floor = clash.work_floor = 0;
   EXPECT_EQ(clash.error(), "flatten: inlining instance \"x\" would create instance \"x.b\", which already exists");
   Flat dropped;
   dropped.top.placed("x", "TWICE").net({P("IN"), R("x", "A")});
@@ -514,14 +515,14 @@ TEST(Flatten, LargeRunWithoutCycleIsNotStopped) {
   run.top.placed("x", "MID").placed("y", "MID");
   run.netlists["MID"] = Cell().placed("a", "LEAF").placed("b", "LEAF").inst("c").d;
   run.netlists["LEAF"] = Cell().inst("m").inst("n").d;
-  run.runaway_factor = run.runaway_floor = 0;
+  run.runaway_factor = run.live_floor = run.work_floor = 0;
   EXPECT_EQ(run.ok().data.instances.size(), 10u);
   // A cycle MID -> LOOP -> MID counts only while the options let it be inlined.
   Flat loop;
   loop.top.placed("x", "MID");
   loop.netlists["MID"] = Cell().placed("a", "LOOP").inst("c").d;
   loop.netlists["LOOP"] = Cell().placed("m", "MID").d;
-  loop.runaway_factor = loop.runaway_floor = 0;
+  loop.runaway_factor = loop.live_floor = loop.work_floor = 0;
   EXPECT_NE(loop.error().find("after 1000 passes"), std::string::npos);
   loop.options.exclude.insert("LOOP");
   EXPECT_EQ(names(loop.ok().data), (std::vector<std::string>{"x.a", "x.c"}));

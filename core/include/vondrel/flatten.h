@@ -1,6 +1,7 @@
 // Hierarchical flattening: inlining instances by the contents of their cell's netlist.
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -50,16 +51,44 @@ using NetlistDataMap = std::unordered_map<std::string, NetlistData, StringHash, 
 // Cell name -> (name of an instance of that cell -> its cell name).
 using SubInstanceCellMaps = std::unordered_map<std::string, CellNameMap, StringHash, std::equal_to<>>;
 
+// One instance of the netlist being flattened, as the passes carry it, beside its record
+// (`FlattenState::records`, the same position). Items are made once and never move: a pass
+// lists the items it keeps, and the ones it makes, in a new order.
+struct FlattenItem {
+  std::size_t hash = 0;        // StringHash of its name, kept for the name lookups of every pass
+  Placement placement;         // an inlined child's composed placement
+  const std::string* cell = nullptr;  // its cell (in the maps given to the run); nullptr: unknown
+  std::size_t bytes = 0;       // what it holds, for the runaway guard; 0 until weighed
+  std::uint32_t input_extra = kNoExtra;  // position of its entry in `input_extras`, if any
+  bool child = false;          // made by a pass: its extras entry is {cell or "", placement}
+  bool warned = false;         // has had its skip message
+  static constexpr std::uint32_t kNoExtra = UINT32_MAX;
+};
+
 // What one flatten call hands from pass to pass.
 struct FlattenState {
-  NetlistData data;
-  std::vector<std::string> warnings;  // skip messages, in the order they were made
-  // The cell of each instance, by its position in `data.instances`; nullptr when the cell is
-  // unknown. The names live in the maps given to flatten_netlist (read only for the whole
-  // call) or in `owned_cells`.
-  std::vector<const std::string*> cell_of;
-  std::vector<std::string> owned_cells;  // reserved once, never reallocated
-  NameSet warned;                        // instances that already have a skip message
+  std::vector<FlattenItem> items;    // every item made; those alive are listed in `order`
+  // Each item's name and instance (an inlined child's `name` field is filled in with the result).
+  std::vector<OrderedMap<NetlistInstance>::Entry> records;
+  std::vector<std::uint32_t> order;  // the instances, in instance order
+  std::vector<Net> nets;
+  std::vector<NetlistPort> ports;
+  ExtrasMap input_extras;            // the input's extras, read only; the extras as they stand
+                                     // until a pass inlines something
+  std::vector<std::string> warnings; // skip messages, in the order they were made
+  bool inlined = false;              // a pass has inlined something: every net is sorted and
+                                     // free of repeated members, extras are per item
+  std::vector<std::uint32_t> spare;  // spent items, whose places later children take
+  // What the state holds, as the runaway guard counts it; the first three only while `weighed`.
+  bool weighed = false;
+  std::size_t item_bytes = 0;
+  std::size_t net_bytes = 0;
+  std::size_t members = 0;
+  std::size_t warning_bytes = 0;
+
+  // The state before the first pass: `data` with the cell of each instance worked out from
+  // `instance_cell_map` and the extras (the names it points to live in the map or the state).
+  static FlattenState start(NetlistData data, const CellNameMap& instance_cell_map);
 };
 
 struct FlattenResult {
@@ -74,22 +103,30 @@ struct PassResult {
 
 inline constexpr unsigned kFlattenMaxPasses = 1000;
 
-// A recursive run in which an instance that a pass would inline leads, through the cells
-// inlined after it, into a cell that contains itself can never succeed; meanwhile its passes
-// may build without bound (more instances every pass, or longer names). Such a run is stopped
-// by its work. The first pass always runs (it builds what a single pass would); before each
-// later pass builds anything, a tally grows by the bytes that pass will write: the names of
-// the instances it carries over or creates and of the members it renames, the instance records
-// it copies with their settings and info, and a record's size for every instance, net and
-// member. The first time the tally exceeds
-//   kFlattenRunawayFloor + kFlattenRunawayFactor x (the input in the same unit: the top as a
-//   pass carries it, every `netlists` entry as a pass copies it, the maps and the separator),
-// the state is checked once for such a cycle, in time linear in its instances and the cells
-// reached from them. With a cycle the run fails at once with FlattenPassLimit; without one it
-// goes on and is never checked again. So a run without a cycle is never affected, and one with
-// a cycle builds no more than its first pass and that budget before it ends.
+// The runaway guard. A recursive run in which an instance that a pass would inline leads,
+// through the cells inlined after it, into a cell that contains itself can never succeed:
+// it ends with a pass's error or with FlattenPassLimit. Meanwhile its passes may build without
+// bound: more instances every pass, or longer names. The guard bounds two things apart, from
+// the second pass on (the first always runs: it builds what a single pass would):
+//  - the state a pass would leave (instances with their names, records and settings, nets and
+//    members, skip messages) against kFlattenLiveFloor + kFlattenRunawayFactor x the input;
+//  - the run's total work (kFlattenVisitBytes for every instance, net and member a pass
+//    carries or visits, twice every byte it writes, the sorting of the nets it rebuilds)
+//    against kFlattenWorkFloor + kFlattenRunawayFactor x the input;
+// where the input is the top, every `netlists` entry as a pass copies it, the maps and the
+// separator, in the same unit. Both tallies are checked before a pass builds anything. The
+// first time either passes its budget, the state is checked once for such a cycle, in time
+// linear in its instances and the cells reached from them: with a cycle the run fails at once
+// with FlattenPassLimit; without one it goes on and is never checked again.
+// So a run without a cycle is never affected. A run with one reaches the error of its own
+// passes whenever they get there within about a second of work (the work floor) and a few
+// hundred MB of state (the live floor): carrying an instance, net or member unchanged into
+// the next pass moves it (names are neither copied nor hashed again), so a pass costs what it
+// writes and a constant per record it carries, as the tallies count it.
 inline constexpr std::size_t kFlattenRunawayFactor = 4;
-inline constexpr std::size_t kFlattenRunawayFloor = std::size_t{64} << 20;  // bytes
+inline constexpr std::size_t kFlattenLiveFloor = std::size_t{256} << 20;  // bytes
+inline constexpr std::size_t kFlattenWorkFloor = std::size_t{2} << 30;    // bytes
+inline constexpr std::size_t kFlattenVisitBytes = 64;
 
 // Flattens `data` through the cells of `netlists`: one pass, or passes until nothing is left
 // to inline (FlattenPassLimit after 1000, or earlier for a run that cannot end; see above).
@@ -99,7 +136,8 @@ Result<FlattenResult> flatten_netlist(NetlistData data, const CellNameMap& insta
                                       const SubInstanceCellMaps& sub_instance_cell_maps,
                                       const FlattenOptions& options,
                                       std::size_t runaway_factor = kFlattenRunawayFactor,
-                                      std::size_t runaway_floor = kFlattenRunawayFloor);
+                                      std::size_t live_floor = kFlattenLiveFloor,
+                                      std::size_t work_floor = kFlattenWorkFloor);
 
 // One inlining pass over the state: selection, renaming, placements, net rewiring.
 Result<PassResult> expand_pass(FlattenState state, const NetlistDataMap& netlists,

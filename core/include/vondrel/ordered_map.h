@@ -20,6 +20,33 @@ struct StringHash {
   std::size_t operator()(const std::string& s) const noexcept { return std::hash<std::string_view>{}(s); }
 };
 
+// Sorts `order` by the byte-wise order of name(i) of its elements i; the names must be unique.
+template <class Index, class Name>
+void sort_by_name(std::vector<Index>& order, Name&& name) {
+  // Each position carries the name's first 16 bytes as a big-endian number (zero padded): a
+  // difference there decides the byte-wise order, so only names with equal prefixes are
+  // compared whole.
+  struct Slot {
+    std::uint64_t hi, lo;
+    Index index;
+  };
+  std::vector<Slot> slots(order.size());
+  for (std::size_t i = 0; i < order.size(); ++i) {
+    const std::string& key = name(order[i]);
+    std::uint64_t part[2] = {0, 0};
+    for (std::size_t b = 0; b < 16; ++b)
+      part[b / 8] = (part[b / 8] << 8) | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
+    slots[i] = Slot{part[0], part[1], order[i]};
+  }
+  // Names are unique, so an unstable sort gives the one possible order.
+  std::sort(slots.begin(), slots.end(), [&](const Slot& a, const Slot& b) {
+    if (a.hi != b.hi) return a.hi < b.hi;
+    if (a.lo != b.lo) return a.lo < b.lo;
+    return name(a.index) < name(b.index);
+  });
+  for (std::size_t i = 0; i < order.size(); ++i) order[i] = slots[i].index;
+}
+
 template <class V>
 class OrderedMap {
   using Map = tsl::ordered_map<std::string, V, StringHash, std::equal_to<>,
@@ -84,33 +111,15 @@ class OrderedMap {
                        [](const auto& a, const auto& b) { return a.first < b.first; }))
       return;
     // Sort positions rather than entries (an entry may be large), then move each entry once.
-    // Each position carries the key's first 16 bytes as a big-endian number (zero padded):
-    // a difference there decides the byte-wise order, so only keys with equal prefixes are
-    // compared whole.
-    struct Slot {
-      std::uint64_t hi, lo;
-      std::size_t index;
-    };
     const auto& values = map_.values_container();
-    std::vector<Slot> order(values.size());
-    for (std::size_t i = 0; i < order.size(); ++i) {
-      const std::string& key = values[i].first;
-      std::uint64_t part[2] = {0, 0};
-      for (std::size_t b = 0; b < 16; ++b)
-        part[b / 8] = (part[b / 8] << 8) | (b < key.size() ? static_cast<unsigned char>(key[b]) : 0u);
-      order[i] = Slot{part[0], part[1], i};
-    }
-    // Keys are unique, so an unstable sort gives the one possible order.
-    std::sort(order.begin(), order.end(), [&](const Slot& a, const Slot& b) {
-      if (a.hi != b.hi) return a.hi < b.hi;
-      if (a.lo != b.lo) return a.lo < b.lo;
-      return values[a.index].first < values[b.index].first;
-    });
+    std::vector<std::size_t> order(values.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    sort_by_name(order, [&values](std::size_t i) -> const std::string& { return values[i].first; });
     std::vector<Entry> entries;
     entries.reserve(order.size());
     // The stored pairs are not const (only the iterators hide the keys); the map is cleared
     // right after, so its keys may be moved out.
-    for (const Slot& slot : order) entries.push_back(std::move(const_cast<Entry&>(values[slot.index])));
+    for (std::size_t i : order) entries.push_back(std::move(const_cast<Entry&>(values[i])));
     rebuild(std::move(entries));
   }
 
