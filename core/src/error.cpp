@@ -1,7 +1,10 @@
 #include "vondrel/error.h"
 
+#include <array>
+#include <atomic>
 #include <charconv>
 #include <cstddef>
+#include <cstdint>
 
 #include <unicode/uchar.h>
 
@@ -57,7 +60,7 @@ std::int32_t decode_utf8(std::string_view s, std::size_t i, std::size_t& len) {
   return static_cast<std::int32_t>(cp);
 }
 
-bool needs_unicode_escape(UChar32 c) {
+bool unicode_escape_property(UChar32 c) {
   switch (u_charType(c)) {
     case U_CONTROL_CHAR:   // Cc
     case U_PRIVATE_USE_CHAR:  // Co
@@ -72,6 +75,25 @@ bool needs_unicode_escape(UChar32 c) {
   if (u_hasBinaryProperty(c, UCHAR_GRAPHEME_EXTEND)) return true;
   if (u_hasBinaryProperty(c, UCHAR_DEFAULT_IGNORABLE_CODE_POINT)) return true;
   return false;
+}
+
+// The property above, looked up once per block of 256 code points and kept: the quoted form of
+// a long name costs a table lookup per character.
+bool needs_unicode_escape(UChar32 c) {
+  constexpr std::size_t kBlocks = 0x110000 / 256;
+  static std::array<std::atomic<std::uint8_t>, kBlocks> ready{};
+  static std::array<std::atomic<std::uint64_t>, kBlocks * 4> bits{};
+  const auto block = static_cast<std::size_t>(c) >> 8;
+  if (!ready[block].load(std::memory_order_acquire)) {
+    for (std::size_t w = 0; w < 4; ++w) {
+      std::uint64_t word = 0;
+      for (std::size_t b = 0; b < 64; ++b)
+        if (unicode_escape_property(static_cast<UChar32>((block << 8) | (w << 6) | b))) word |= std::uint64_t{1} << b;
+      bits[block * 4 + w].store(word, std::memory_order_relaxed);
+    }
+    ready[block].store(1, std::memory_order_release);
+  }
+  return (bits[static_cast<std::size_t>(c) >> 6].load(std::memory_order_relaxed) >> (c & 63)) & 1;
 }
 
 }  // namespace
