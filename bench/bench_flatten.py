@@ -5,7 +5,11 @@ instances chained the same way between its ports IN and OUT. Flattening TOP yiel
 instances and 10^6 + 1 nets. Reported: the time of each flatten call (best and median of a
 few runs) and the growth of the process's peak resident memory over the first call.
 
-Run: python bench/bench_flatten.py [--placed] [--runs N]   (with vondrel installed)
+With --chain: a chain of 999 distinct cells instead, each holding the next under a name of
+100 characters and one instance of a cell nobody names, so every pass carries the instances
+kept by the passes before it, under names up to 100,000 characters long.
+
+Run: python bench/bench_flatten.py [--placed] [--chain] [--runs N]   (with vondrel installed)
 """
 
 import argparse
@@ -40,6 +44,24 @@ def chain(cls, child_prefix, child_component, a, b, placed):
     return n
 
 
+def deep_chain(levels=999):
+    """The netlists of the --chain hierarchy and the flatten arguments for its top."""
+    netlists, subs = {}, {}
+    for k in range(levels):
+        cell = Netlist()
+        if k + 1 < levels:
+            child = f"c{k}_".ljust(100, "c")
+            cell.create_inst(child, "k", "level")
+            subs[f"L{k}"] = {child: f"L{k + 1}"}
+        else:
+            cell.create_inst("leaf", "k", "leaf")
+        cell.create_inst("u", "k", "unknown")
+        netlists[f"L{k}"] = cell
+    top = Netlist()
+    top.create_inst("t", "k", "level")
+    return top, netlists, {"instance_cell_map": {"t": "L0"}, "sub_instance_cell_maps": subs}
+
+
 def peak_rss_mib():
     return resource.getrusage(resource.RUSAGE_SELF).ru_maxrss / 1024
 
@@ -47,20 +69,24 @@ def peak_rss_mib():
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--placed", action="store_true", help="flatten PlacedNetlists (composed placements)")
+    parser.add_argument("--chain", action="store_true", help="flatten the 999-level chain instead")
     parser.add_argument("--runs", type=int, default=5)
     args = parser.parse_args()
 
-    cls = PlacedNetlist if args.placed else Netlist
-    top = chain(cls, "m", "mid", "IN", "OUT", args.placed)
-    mid = chain(cls, "l", "leaf", "a", "b", args.placed)
-    kwargs = {} if args.placed else {"instance_cell_map": {f"m{i}": "MID" for i in range(N)}}
+    if args.chain:
+        top, netlists, kwargs = deep_chain()
+    else:
+        cls = PlacedNetlist if args.placed else Netlist
+        top = chain(cls, "m", "mid", "IN", "OUT", args.placed)
+        netlists = {"MID": chain(cls, "l", "leaf", "a", "b", args.placed)}
+        kwargs = {} if args.placed else {"instance_cell_map": {f"m{i}": "MID" for i in range(N)}}
 
     gc.collect()
     base = peak_rss_mib()
     times = []
     for run in range(args.runs):
         start = time.perf_counter()
-        flat = top.flatten({"MID": mid}, **kwargs)
+        flat = top.flatten(netlists, **kwargs)
         times.append(time.perf_counter() - start)
         if run == 0:
             peak = peak_rss_mib() - base
@@ -69,7 +95,7 @@ def main():
         del flat
         freed = time.perf_counter() - start
 
-    print(f"{cls.__name__}.flatten, {N} x {N} leaves -> {counts}")
+    print(f"{type(top).__name__}.flatten, {'999-level chain' if args.chain else f'{N} x {N} leaves'} -> {counts}")
     print(f"  time: best {min(times) * 1e3:.0f} ms, median {statistics.median(times) * 1e3:.0f} ms over {args.runs} runs")
     print(f"  freeing the result: {freed * 1e3:.0f} ms")
     print(f"  peak resident memory growth over the first call: {peak:.0f} MiB")

@@ -365,32 +365,93 @@ def test_engine_errors_issue_no_warnings(receiver, kwargs, text):
     assert t.to_json() == before
 
 
-@pytest.mark.parametrize("copies, child, separator", [
-    (2, "'i'", "'.'"),
-    (16, "'i'", "'.'"),
-    (1, "'i' * 20_000", "'.'"),
-    (1, "'i'", "'/' * 1_000_000"),
+PASS_LIMIT = "flatten: still inlining after 1000 passes \u2014 `netlists` describes a cell that contains itself"
+
+
+@pytest.mark.parametrize("copies, child, separator, cell, skipped", [
+    (2, "'i'", "'.'", "'SELF'", None),
+    (16, "'i'", "'.'", "'SELF'", None),
+    (1, "'i' * 20_000", "'.'", "'SELF'", None),
+    (1, "'i'", "'/' * 1_000_000", "'SELF'", None),
+    # every child's extras entry names its cell
+    (2, "'i'", "'.'", "'S' * 100_000", None),
+    # a child of a cell without a netlist is kept, and warned about, every pass
+    (1, "'i'", "'.'", "'SELF'", "'B' * 4_000_000"),
 ])
-def test_cell_containing_itself_fails_fast_in_little_memory(python_run, copies, child, separator):
+def test_cell_containing_itself_fails_fast_in_little_memory(python_run, copies, child, separator, cell, skipped):
     # Doubling (or more) every pass, or holding itself once under a long name or separator (its
     # names grow by that much every pass), such a run would spend minutes or exhaust any memory
     # long before pass 1000.
     code = f"""if True:
         from vondrel import Netlist
         names = [{child} + str(k) for k in range({copies})]
+        cells = dict.fromkeys(names, {cell})
+        if {skipped} is not None:
+            cells["y"] = {skipped}
         cell = Netlist()
-        for name in names:
+        for name in cells:
             cell.create_inst(name, "k", "self")
         top = Netlist()
         top.create_inst("x", "k", "self")
         try:
-            top.flatten({{"SELF": cell}}, instance_cell_map={{"x": "SELF"}},
-                        sub_instance_cell_maps={{"SELF": dict.fromkeys(names, "SELF")}}, separator={separator})
+            top.flatten({{{cell}: cell}}, instance_cell_map={{"x": {cell}}}, sub_instance_cell_maps={{{cell}: cells}},
+                        separator={separator}, warn_skipped=True)
         except ValueError as e:
             print(e)
     """
-    assert python_run(code, room=2**30, seconds=20) == (
-        "flatten: still inlining after 1000 passes \u2014 `netlists` describes a cell that contains itself\n")
+    assert python_run(code, room=2**30, seconds=20) == PASS_LIMIT + "\n"
+
+
+def cycle_beside(child, kept=(), chain=0):
+    """A top holding t of the cell A, which holds `child` of A, and the instances `kept` (of no
+    known cell); with `chain`, also s of D1, where each Dk holds d of the next through its port A,
+    and the last holds nothing on A, so inlining it drops the connection IN - s.A."""
+    top = Netlist()
+    top.create_inst("t", "k", "c")
+    for name in kept:
+        top.create_inst(name, "k", "c")
+    a = Netlist()
+    a.create_inst(child, "k", "c")
+    netlists, cells, subs = {"A": a}, {"t": "A"}, {"A": {child: "A"}}
+    if chain:
+        top.create_port("IN")
+        top.create_inst("s", "k", "c")
+        top.create_net(NetlistPort("IN"), PortRef("s", "A"))
+        cells["s"] = "D1"
+        for k in range(1, chain + 1):
+            d = netlists[f"D{k}"] = Netlist()
+            d.create_port("A")
+            if k < chain:
+                d.create_inst("d", "k", "c")
+                d.create_net(NetlistPort("A"), PortRef("d", "A"))
+                subs[f"D{k}"] = {"d": f"D{k + 1}"}
+            else:
+                d.create_inst("m", "k", "c")
+    return top.flatten, netlists, {"instance_cell_map": cells, "sub_instance_cell_maps": subs}
+
+
+LONG = "x" * 100_000
+
+
+@pytest.mark.parametrize("run, text", [
+    # pass 999 clashes with one of 201 instances carried along every pass
+    (lambda: cycle_beside("x", ["t" + ".x" * 999] + [f"k{i}" for i in range(200)]),
+     'flatten: inlining instance "{}" would create instance "{}", which already exists'.format(
+         "t" + ".x" * 998, "t" + ".x" * 999)),
+    # names grow by 100,000 characters a pass until pass 20 meets the one kept
+    (lambda: cycle_beside(LONG, ["t" + ("." + LONG) * 20]),
+     'flatten: inlining instance "{}" would create instance "{}", which already exists'.format(
+         "t" + ("." + LONG) * 19, "t" + ("." + LONG) * 20)),
+    # pass 10 drops a connection while the cycle's name grows by a million characters a pass
+    (lambda: cycle_beside("x" * 1_000_000, chain=10),
+     'flatten: instance "s.d.d.d.d.d.d.d.d.d" is connected on port "A", but that port is not part of any net inside'
+     ' cell "D10" \u2014 inlining would drop the connection. Pass allow_unconnected_ports=True to inline anyway.'),
+], ids=["carried_clash", "long_name_clash", "dropped_connection"])
+def test_cyclic_run_ends_with_the_error_of_its_failing_pass(run, text):
+    flatten, netlists, kwargs = run()
+    with pytest.raises(ValueError) as e:
+        flatten(netlists, **kwargs)
+    assert str(e.value) == text
 
 
 def test_allow_unconnected_ports():
