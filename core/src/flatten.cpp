@@ -1,15 +1,17 @@
 // The flatten driver and its inlining pass.
 //
-// A pass classifies every instance, builds the new instance, extras and cell maps (inlined
-// instances replaced in place by their renamed children), then rewires the nets: each net
-// inside an inlined cell that reaches one of the cell's top-level ports is joined, through a
-// union-find over net indices, with the parent nets connected to that port of the instance.
-// Every step costs at most a hash lookup per name or member; nothing recurses over the
+// The passes carry the instances as numbered items, listed in instance order. A pass
+// classifies every instance, lists the kept items where they stand and, in place of each
+// inlined one, new items for its renamed children, then rewires the nets: each net inside an
+// inlined cell that reaches one of the cell's top-level ports is joined, through a union-find
+// over net indices, with the parent nets connected to that port of the instance. A kept
+// instance, net or member costs a constant per pass, whatever its name: names are hashed once,
+// when made, and the result's maps are built once, at the end. Nothing recurses over the
 // hierarchy.
 //
 // The driver runs passes until one inlines nothing. A run whose hierarchy holds a cell that
 // contains itself never gets there, and may grow exponentially; it is stopped by a one-time
-// check for such a cycle once the work of its passes exceeds a budget proportional to its
+// check for such a cycle once what its passes hold or do passes a budget proportional to its
 // input (flatten.h describes when, and why a run without a cycle is never affected).
 
 #include "vondrel/flatten.h"
@@ -774,7 +776,8 @@ Result<bool> run_pass(FlattenState& state, Cells& cells, NameIndex& names, const
       const std::size_t prefix = records[s.item].first.size() + options.separator.size();
       copied = add_sat(copied, add_sat(c.bytes, mul_sat(c.renamed, prefix)));
     }
-    const std::size_t live = add_sat(add_sat(state.item_bytes, state.net_bytes), add_sat(state.warning_bytes, copied));
+    const std::size_t live =
+        add_sat(add_sat(state.item_bytes, state.net_bytes), add_sat(state.warning_bytes, copied));
     const std::size_t visits = state.order.size() + state.nets.size() + state.members;
     const std::size_t work = add_sat(add_sat(mul_sat(visits, kFlattenVisitBytes), mul_sat(2, copied)),
                                      state.warning_bytes - warning_bytes);
@@ -880,7 +883,8 @@ NetlistData result_of(FlattenState& state) {
     for (const std::uint32_t i : order) {
       const FlattenItem& item = state.items[i];
       if (item.child)
-        out.extras.try_append(records[i].first, PlacedExtra{item.cell ? *item.cell : std::string(), item.placement});
+        out.extras.try_append(records[i].first,
+                              PlacedExtra{item.cell ? *item.cell : std::string(), item.placement});
       else if (item.input_extra != kNoExtra)
         out.extras.try_append(records[i].first,
                               std::move((state.input_extras.begin() + item.input_extra).value()));
@@ -893,7 +897,8 @@ NetlistData result_of(FlattenState& state) {
   }
   std::vector<FlattenItem>().swap(state.items);
   out.instances.reserve(order.size());
-  for (const std::uint32_t i : order) out.instances.try_append(std::move(records[i].first), std::move(records[i].second));
+  for (const std::uint32_t i : order)
+    out.instances.try_append(std::move(records[i].first), std::move(records[i].second));
   std::vector<OrderedMap<NetlistInstance>::Entry>().swap(records);
   out.nets = std::move(state.nets);
   out.ports = std::move(state.ports);

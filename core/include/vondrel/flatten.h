@@ -52,8 +52,8 @@ using NetlistDataMap = std::unordered_map<std::string, NetlistData, StringHash, 
 using SubInstanceCellMaps = std::unordered_map<std::string, CellNameMap, StringHash, std::equal_to<>>;
 
 // One instance of the netlist being flattened, as the passes carry it, beside its record
-// (`FlattenState::records`, the same position). Items are made once and never move: a pass
-// lists the items it keeps, and the ones it makes, in a new order.
+// (`FlattenState::records`, same position). An item keeps its number for the whole run: a
+// pass lists the items it keeps, and the ones it makes, in a new order.
 struct FlattenItem {
   std::size_t hash = 0;        // StringHash of its name, kept for the name lookups of every pass
   Placement placement;         // an inlined child's composed placement
@@ -105,24 +105,28 @@ inline constexpr unsigned kFlattenMaxPasses = 1000;
 
 // The runaway guard. A recursive run in which an instance that a pass would inline leads,
 // through the cells inlined after it, into a cell that contains itself can never succeed:
-// it ends with a pass's error or with FlattenPassLimit. Meanwhile its passes may build without
-// bound: more instances every pass, or longer names. The guard bounds two things apart, from
-// the second pass on (the first always runs: it builds what a single pass would):
-//  - the state a pass would leave (instances with their names, records and settings, nets and
-//    members, skip messages) against kFlattenLiveFloor + kFlattenRunawayFactor x the input;
-//  - the run's total work (kFlattenVisitBytes for every instance, net and member a pass
-//    carries or visits, twice every byte it writes, the sorting of the nets it rebuilds)
-//    against kFlattenWorkFloor + kFlattenRunawayFactor x the input;
-// where the input is the top, every `netlists` entry as a pass copies it, the maps and the
-// separator, in the same unit. Both tallies are checked before a pass builds anything. The
-// first time either passes its budget, the state is checked once for such a cycle, in time
-// linear in its instances and the cells reached from them: with a cycle the run fails at once
-// with FlattenPassLimit; without one it goes on and is never checked again.
-// So a run without a cycle is never affected. A run with one reaches the error of its own
-// passes whenever they get there within about a second of work (the work floor) and a few
-// hundred MB of state (the live floor): carrying an instance, net or member unchanged into
-// the next pass moves it (names are neither copied nor hashed again), so a pass costs what it
-// writes and a constant per record it carries, as the tallies count it.
+// its passes end with a pass's error or with FlattenPassLimit, and meanwhile may build without
+// bound (more instances every pass, or longer names). From the second pass on (the first always
+// runs: it builds what a single pass would), before a pass builds anything, the guard bounds
+// two things apart:
+//  - the state the pass would leave: every instance with its name, record, settings and info,
+//    every net and member, every skip message; against kFlattenLiveFloor plus
+//    kFlattenRunawayFactor times the input;
+//  - the work of the run so far with that pass: kFlattenVisitBytes for every instance, net and
+//    member a pass visits or carries, twice every byte it writes (names, renamed members,
+//    copied records), its skip messages, and the sorting of the nets it rebuilds; against
+//    kFlattenWorkFloor plus kFlattenRunawayFactor times the input.
+// The input is measured in the same unit: the top, every `netlists` entry as a pass copies it,
+// the maps and the separator. The first time either tally passes its budget, the state is
+// checked once for such a cycle, in time linear in its instances and the cells reached from
+// them: with a cycle the run fails at once with FlattenPassLimit; without one it goes on and is
+// never checked again. So a run without a cycle is never affected.
+// A run with a cycle gets the answer of its own passes, a failing pass's error or the pass
+// limit, whenever the passes reach it within the floors: 256 MiB of state, and a work unit is
+// about what writing and hashing a byte of a name costs, so the work floor is about half a
+// second of the passes (a record carried costs about 64 bytes' worth). The tallies count what
+// the passes cost because nothing is carried by copying: an instance, net or member that a
+// pass keeps stays where it is, and no name is copied or hashed again.
 inline constexpr std::size_t kFlattenRunawayFactor = 4;
 inline constexpr std::size_t kFlattenLiveFloor = std::size_t{256} << 20;  // bytes
 inline constexpr std::size_t kFlattenWorkFloor = std::size_t{2} << 30;    // bytes
