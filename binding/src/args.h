@@ -83,25 +83,22 @@ bool arg_instance(PyObject* obj, PyTypeObject* type, const char* type_label, con
 // "'int' object cannot be converted to 'PyString'"
 std::string cannot_convert(PyObject* obj, std::string_view target);
 
-// A dict (or subclass), walked in its order: each key a str, each value converted by
-// `convert(value, param, out)` (one of the conversions above) into a string-keyed map; any
-// other object raises the cannot-be-converted message naming PyDict. A failure leaves `out`
-// partly filled.
+// A dict (or subclass), walked in its order by for_each_dict_item: each key a str, each value
+// converted by `convert(value, param, out)` (one of the conversions above) into a string-keyed
+// map; any other object raises the cannot-be-converted message naming PyDict. A failure leaves
+// `out` partly filled.
 template <class Map, class Convert>
 bool arg_dict(PyObject* obj, const char* param, Map& out, Convert&& convert) {
   if (!arg_instance(obj, &PyDict_Type, "PyDict", param)) return false;
   out.reserve(static_cast<std::size_t>(PyDict_Size(obj)));
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;
-  while (PyDict_Next(obj, &pos, &key, &value)) {
-    // Held while converting: a conversion may run Python code.
-    Ref k = Ref::borrow(key), v = Ref::borrow(value);
+  int rc = for_each_dict_item(obj, [&](PyObject* key, PyObject* value) {
     std::string name;
     typename Map::mapped_type converted{};
-    if (!arg_string(k.get(), param, name) || !convert(v.get(), param, converted)) return false;
+    if (!arg_string(key, param, name) || !convert(value, param, converted)) return false;
     out.insert_or_assign(std::move(name), std::move(converted));
-  }
-  return true;
+    return true;
+  });
+  return rc > 0;
 }
 
 }  // namespace vondrel::py

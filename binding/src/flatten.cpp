@@ -63,9 +63,7 @@ bool read_netlists(PyObject* obj, NetlistDataMap& out) {
     return raise_false(PyExc_TypeError, "netlists must be a dict of {cell name: Netlist | PlacedNetlist}");
   NetlistDataMap result;
   result.reserve(static_cast<std::size_t>(PyDict_Size(obj)));
-  Py_ssize_t pos = 0;
-  PyObject *key, *value;
-  while (PyDict_Next(obj, &pos, &key, &value)) {
+  int rc = for_each_dict_item(obj, [&](PyObject* key, PyObject* value) {
     std::string_view cell;
     if (!is_str(key) || !utf8(key, cell)) {
       PyErr_Clear();
@@ -74,7 +72,9 @@ bool read_netlists(PyObject* obj, NetlistDataMap& out) {
     NetlistData data;
     if (!copy_value(value, data)) return false;
     result.insert_or_assign(std::string(cell), std::move(data));
-  }
+    return true;
+  });
+  if (rc <= 0) return false;
   out = std::move(result);
   return true;
 }

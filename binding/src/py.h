@@ -98,6 +98,32 @@ inline Ref raise(PyObject* type, std::string_view message) {
   return {};
 }
 
+// Visits the entries of a dict (or subclass) in place, fn(key, value) each, and stops at the
+// first false. Both are held while fn runs (it may run Python code that changes the dict) and
+// released before the next step. A dict changed meanwhile fails as Python's own iteration of it
+// does: its size differs from the start before any step or after the last, or the walk meets
+// more entries than it held at the start (refilled to its size, it would yield new keys).
+// Returns 1 done, 0 stopped by fn, -1 with RuntimeError pending.
+template <class Fn>
+int for_each_dict_item(PyObject* dict, Fn&& fn) {
+  const Py_ssize_t size = PyDict_Size(dict);
+  Py_ssize_t pos = 0, left = size;
+  PyObject *k, *v;
+  for (;;) {
+    if (PyDict_Size(dict) != size) [[unlikely]] {
+      raise_false(PyExc_RuntimeError, "dictionary changed size during iteration");
+      return -1;
+    }
+    if (!PyDict_Next(dict, &pos, &k, &v)) return 1;
+    if (left-- == 0) [[unlikely]] {
+      raise_false(PyExc_RuntimeError, "dictionary keys changed during iteration");
+      return -1;
+    }
+    Ref key = Ref::borrow(k), value = Ref::borrow(v);
+    if (!fn(key.get(), value.get())) return 0;
+  }
+}
+
 // The qualified name of an object's class ("int", "PortRef").
 std::string type_name(PyObject* obj);
 

@@ -51,23 +51,7 @@ std::string unexpected_type(PyObject* obj, std::string_view target) {
 // Returns 1 done, 0 visitor stopped (error recorded by it), -1 interpreter error pending.
 template <class Fn>
 int for_each_item(PyObject* obj, Fn&& fn) {
-  if (PyDict_CheckExact(obj)) {
-    const Py_ssize_t size = PyDict_Size(obj);
-    Py_ssize_t pos = 0;
-    PyObject *k, *v;
-    while (PyDict_Next(obj, &pos, &k, &v)) {
-      // Hold both: the visitor may run Python code that changes the dict. A dict that grew or
-      // shrank meanwhile would have its entries skipped or repeated: it fails as Python's own
-      // iteration does.
-      Ref key = Ref::borrow(k), value = Ref::borrow(v);
-      if (!fn(key.get(), value.get())) return 0;
-      if (PyDict_Size(obj) != size) [[unlikely]] {
-        raise_false(PyExc_RuntimeError, "dictionary changed size during iteration");
-        return -1;
-      }
-    }
-    return 1;
-  }
+  if (PyDict_CheckExact(obj)) return for_each_dict_item(obj, fn);
   // Every key of the key list, with the value at the same position of the value list;
   // the mapping's own len() takes no part.
   Ref keys = Ref::steal(PyMapping_Keys(obj));
