@@ -47,21 +47,19 @@ std::string unexpected_type(PyObject* obj, std::string_view target) {
 // Element access of the three container shapes. Each visits (key?, value) pairs in order
 // and stops at the first false.
 
-// Mapping: a dict read in place, any other registered Mapping through keys() and values().
+// Mapping: a dict read in place, any other registered Mapping key by key: every key of its
+// key list in order, with the value it holds under that key when the key is reached (as
+// dict(mapping) reads it); the mapping's own len() takes no part.
 // Returns 1 done, 0 visitor stopped (error recorded by it), -1 interpreter error pending.
 template <class Fn>
 int for_each_item(PyObject* obj, Fn&& fn) {
   if (PyDict_CheckExact(obj)) return for_each_dict_item(obj, fn);
-  // Every key of the key list, with the value at the same position of the value list;
-  // the mapping's own len() takes no part.
   Ref keys = Ref::steal(PyMapping_Keys(obj));
   if (!keys) return -1;
-  Ref values = Ref::steal(PyMapping_Values(obj));
-  if (!values) return -1;
   for (Py_ssize_t i = 0; i < PyList_Size(keys.get()); ++i) {
     Ref key = Ref::steal(PySequence_GetItem(keys.get(), i));
     if (!key) return -1;
-    Ref value = Ref::steal(PySequence_GetItem(values.get(), i));
+    Ref value = Ref::steal(PyObject_GetItem(obj, key.get()));
     if (!value) return -1;
     if (!fn(key.get(), value.get())) return 0;
   }
@@ -345,9 +343,11 @@ class Reader {
   }
 
   // The map access the record driver walks: keys in the mapping's order.
-  // The entries are taken up front, as the mapping's key list and value list, so Python code
-  // run while a value is read (a __float__, __index__ or __bool__ that changes the mapping)
-  // cannot change which entries are read. A small exact dict is copied without building lists.
+  // The entries are taken up front, so Python code run while a value is read (a __float__,
+  // __index__ or __bool__ that changes the mapping) cannot change which entries are read. A
+  // small exact dict is copied into the access itself, any other mapping into a list of
+  // entries as for_each_item reads it (a bigger exact dict in one step, as no Python code
+  // runs meanwhile; any other key by key, each with the value under it).
   struct MapAccess {
     MapAccess(Reader& reader, PyObject* mapping) : r(reader), obj(mapping) {}
     ~MapAccess() {
@@ -361,10 +361,9 @@ class Reader {
     PyObject* obj;
     PyObject* inline_items[2 * kInline];  // a small exact dict: key, value, ...; each held
     Py_ssize_t n_inline = 0;
-    Ref keys, values;  // any other mapping
-    Py_ssize_t pos = 0, n = 0;
-    Ref held_key, held_value;  // current entry of any other mapping
-    PyObject* key = nullptr;   // current entry
+    std::vector<std::pair<Ref, Ref>> entries;  // any other mapping
+    std::size_t pos = 0, n = 0;
+    PyObject* key = nullptr;  // current entry
     PyObject* value = nullptr;
 
     bool start() {
@@ -378,15 +377,15 @@ class Reader {
           inline_items[2 * n_inline + 1] = v;
           ++n_inline;
         }
-        n = n_inline;
+        n = static_cast<std::size_t>(n_inline);
         return true;
       }
-      // Every key of the key list, whatever the mapping's len() says.
-      keys = Ref::steal(PyMapping_Keys(obj));
-      if (!keys) return r.fail_py();
-      values = Ref::steal(PyMapping_Values(obj));
-      if (!values) return r.fail_py();
-      n = PyList_Size(keys.get());
+      int rc = for_each_item(obj, [&](PyObject* k, PyObject* v) {
+        entries.emplace_back(Ref::borrow(k), Ref::borrow(v));
+        return true;
+      });
+      if (rc < 0) return r.fail_py();
+      n = entries.size();
       return true;
     }
 
@@ -394,19 +393,14 @@ class Reader {
 
     int next_key(std::string_view& out) {
       if (pos >= n) return 0;
-      if (!keys) {
+      if (n_inline) {
         key = inline_items[2 * pos];
         value = inline_items[2 * pos + 1];
-        ++pos;
       } else {
-        held_key = Ref::steal(PySequence_GetItem(keys.get(), pos));
-        if (!held_key) return failed(r.fail_py());
-        held_value = Ref::steal(PySequence_GetItem(values.get(), pos));
-        if (!held_value) return failed(r.fail_py());
-        key = held_key.get();
-        value = held_value.get();
-        ++pos;
+        key = entries[pos].first.get();
+        value = entries[pos].second.get();
       }
+      ++pos;
       if (!is_str(key)) return failed(r.fail("dict keys must have type str"));
       if (!utf8(key, out)) return failed(r.fail_py());
       return 1;
