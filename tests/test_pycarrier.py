@@ -240,6 +240,24 @@ def test_mapping_is_read_by_its_keys_whatever_its_len(off_by):
     assert [p.name for p in netlist.ports] == ["p"]
 
 
+def move_first_to_end(d):
+    first = next(iter(d))
+    d[first] = d.pop(first)
+
+
+def test_mapping_pairs_each_key_with_the_value_under_it():
+    # A Mapping that reorders itself when its values() are taken, as a second thread or a
+    # finaliser may do between taking its keys and its values.
+    class ReordersOnValues(DictMapping):
+        def values(self):
+            move_first_to_end(self.d)
+            return super().values()
+
+    bbox = ReordersOnValues({"left": 10, "bottom": 20, "right": 30, "top": 40})
+    placement = Placement.from_dict({"x": 0, "y": 0, "orientation": 0, "mirror": False, "bbox": bbox})
+    assert placement.bbox == {"left": 10, "bottom": 20, "right": 30, "top": 40}
+
+
 def test_info_must_map_str_keys():
     with pytest.raises(ValueError, match=r"^from_dict: unexpected type: 'int' object cannot be converted to 'PyString'$"):
         NetlistInstance("k", "c", info={1: "x"})
@@ -265,11 +283,12 @@ def test_record_entries_are_taken_before_values_are_read(change):
     assert (placement.x, placement.y) == (1.5, 2.0)
 
 
-class Replaces(collections.abc.Sequence):
-    """A one-item sequence whose reading replaces the entries of the dict `target` by `keys`."""
+class Once(collections.abc.Sequence):
+    """A one-item sequence that calls `on_read` when its item is read, and `on_drop` (if any)
+    when it is finalised."""
 
-    def __init__(self, target, keys):
-        self.target, self.keys = target, keys
+    def __init__(self, on_read, on_drop=None):
+        self.on_read, self.on_drop = on_read, on_drop
 
     def __len__(self):
         return 1
@@ -277,27 +296,86 @@ class Replaces(collections.abc.Sequence):
     def __getitem__(self, i):
         if i:
             raise IndexError(i)
-        self.target.clear()
-        self.target.update(dict.fromkeys(self.keys, 0))
+        self.on_read()
         return 0
 
+    def __del__(self):
+        if self.on_drop:
+            self.on_drop()
 
-@pytest.mark.parametrize("read, entry", [
-    (lambda d: Netlist.from_dict({"instances": d}), lambda v: {"kcl": "k", "component": "c", "settings": v}),
-    (lambda d: NetlistInstance("k", "c", settings=d), lambda v: v),
-    (lambda d: setattr(NetlistInstance("k", "c"), "info", d), lambda v: v),
-    (lambda d: Net.from_dict([d]), lambda v: v),
-], ids=["instances", "settings", "info", "member"])
-@pytest.mark.parametrize("keys", [["z"], ["w", "x", "y", "z"], ["x", "y", "z"]], ids=["shrinks", "grows", "refilled"])
-def test_dict_resized_while_read_is_an_error(read, entry, keys):
-    # Python code run while an entry is read changes how many entries the dict has: the rest
-    # would be skipped or read twice. Refilled to its size, it is read without harm, into
-    # whatever its new entries make.
-    d = {}
-    d.update(a=entry(Replaces(d, keys)), b=entry(1), c=entry(2))
-    if len(keys) == len(d):
+
+class ReordersOnValues(dict):
+    """A dict whose values() first moves its first entry to the end."""
+
+    def values(self):
+        move_first_to_end(self)
+        return super().values()
+
+
+def refill(d, keys):
+    d.clear()
+    d.update(dict.fromkeys(keys, 0))
+
+
+def set_info(d):
+    inst = NetlistInstance("k", "c")
+    inst.info = d
+    return inst.info
+
+
+def outcome(read, d):
+    try:
+        return read(d)
+    except ValueError as e:
+        return str(e)
+
+
+SIZE_CHANGED = "from_dict: RuntimeError: dictionary changed size during iteration"
+KEYS_CHANGED = "from_dict: RuntimeError: dictionary keys changed during iteration"
+ANY_RESULT = "any result"  # refilled to its size: read without harm, into whatever its new entries make
+AS_PYTHON_READS = "as Python reads it"  # each key with the value under it
+
+# change: (what the read gives, the key whose value changes the dict, that value given the dict)
+CHANGES = {
+    "shrinks": (SIZE_CHANGED, "a", lambda d: Once(lambda: refill(d, "z"))),
+    "grows": (SIZE_CHANGED, "a", lambda d: Once(lambda: refill(d, "wxyz"))),
+    "cleared and refilled": (ANY_RESULT, "a", lambda d: Once(lambda: refill(d, "xyz"))),
+    # The entry being read is removed and another added: the walk meets four entries.
+    "refilled": (KEYS_CHANGED, "a", lambda d: Once(lambda: (d.pop("a"), d.update(z=0)))),
+    # Reading the last entry replaces it; the replaced value's finaliser, run as the reader lets
+    # go of it, empties the dict.
+    "emptied after the last": (SIZE_CHANGED, "c", lambda d: Once(lambda: d.update(c=0), d.clear)),
+    "values reordered": (AS_PYTHON_READS, None, None),
+}
+
+PLACES = {
+    "instances": (lambda d: Netlist.from_dict({"instances": d}), lambda v: {"kcl": "k", "component": "c", "settings": v}),
+    "settings": (lambda d: NetlistInstance("k", "c", settings=d).settings, lambda v: v),
+    "info": (set_info, lambda v: v),
+    "member": (lambda d: Net.from_dict([d]), lambda v: v),
+}
+
+
+@pytest.mark.parametrize("place, change", [
+    (place, change) for place in PLACES for change in CHANGES
+    if (place, change) != ("member", "values reordered")  # three keys make no member, whatever their values
+])
+def test_dict_changed_while_read(place, change):
+    # Python code run while an entry is read changes the dict being read: its entries would be
+    # skipped, read twice or paired with other keys' values.
+    read, entry = PLACES[place]
+    expected, key, make = CHANGES[change]
+    d = ReordersOnValues() if change == "values reordered" else {}
+    values = {"a": 0, "b": 1, "c": 2}
+    if key:
+        values[key] = make(d)
+    d.update({k: entry(v) for k, v in values.items()})
+    del values  # d alone holds the entries, so a replaced one is finalised when the reader lets go of it
+    if expected == ANY_RESULT:
         with contextlib.suppress(ValueError):
             read(d)
-        return
-    with pytest.raises(ValueError, match=r"^from_dict: RuntimeError: dictionary changed size during iteration$"):
-        read(d)
+    elif expected == AS_PYTHON_READS:
+        assert outcome(read, d) == outcome(read, dict(d))
+    else:
+        with pytest.raises(ValueError, match=f"^{expected}$"):
+            read(d)
