@@ -123,13 +123,13 @@ inline constexpr unsigned kFlattenMaxPasses = 1000;
 // never checked again. So a run without a cycle is never affected.
 // A run with a cycle gets the answer of its own passes, a failing pass's error or the pass
 // limit, whenever the passes reach it within the floors: 256 MiB of state, and a work unit is
-// about what writing and hashing a byte of a name costs, so the work floor is about half a
+// about what writing and hashing a byte of a name costs, so the work floor is somewhat under a
 // second of the passes (a record carried costs about 64 bytes' worth). The tallies count what
 // the passes cost because nothing is carried by copying: an instance, net or member that a
 // pass keeps stays where it is, and no name is copied or hashed again.
 inline constexpr std::size_t kFlattenRunawayFactor = 4;
 inline constexpr std::size_t kFlattenLiveFloor = std::size_t{256} << 20;  // bytes
-inline constexpr std::size_t kFlattenWorkFloor = std::size_t{2} << 30;    // bytes
+inline constexpr std::size_t kFlattenWorkFloor = std::size_t{3} << 30;    // bytes
 inline constexpr std::size_t kFlattenVisitBytes = 64;
 
 // Flattens `data` through the cells of `netlists`: one pass, or passes until nothing is left
