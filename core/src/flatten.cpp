@@ -127,6 +127,13 @@ std::size_t member_bytes(const NetMember& m) {
   return kMemberBytes + std::get<NetlistPort>(m).name.size();
 }
 
+// A net with its members.
+std::size_t net_bytes(const std::vector<NetMember>& members) {
+  std::size_t n = kNetBytes;
+  for (const NetMember& m : members) n = add_sat(n, member_bytes(m));
+  return n;
+}
+
 std::size_t name_map_bytes(const CellNameMap& map) {
   std::size_t n = 0;
   for (const auto& [name, cell] : map) n += kNameEntryBytes + name.size() + cell.size();
@@ -237,11 +244,9 @@ class Cells {
     }
     c.renamed = c.netlist->instances.size();
     for (const Net& net : c.netlist->nets) {
-      c.bytes += kNetBytes;
-      for (const NetMember& m : net.members) {
-        c.bytes += member_bytes(m);
-        if (member_instance(m)) ++c.renamed;
-      }
+      c.bytes += net_bytes(net.members);
+      c.renamed += static_cast<std::size_t>(std::count_if(
+          net.members.begin(), net.members.end(), [](const NetMember& m) { return member_instance(m) != nullptr; }));
     }
     return c;
   }
@@ -327,10 +332,7 @@ class RunawayGuard {
     // The top as a pass carries it, from sizes alone.
     top_ = mul_sat(start.order.size(), kItemBytes);
     for (const std::uint32_t i : start.order) top_ = add_sat(top_, start.records[i].first.size());
-    for (const Net& net : start.nets) {
-      top_ = add_sat(top_, kNetBytes);
-      for (const NetMember& m : net.members) top_ = add_sat(top_, member_bytes(m));
-    }
+    for (const Net& net : start.nets) top_ = add_sat(top_, net_bytes(net.members));
   }
 
   // Whether the next pass is tallied and may be checked: every pass after the first (which
@@ -547,7 +549,7 @@ std::string joined(std::string_view parent, std::string_view separator, std::str
   return out;
 }
 
-// The nets after a pass: what they hold (for the guard) and the bytes it sorted.
+// The nets after a pass, as the guard counts them: what they hold and the bytes it sorted.
 struct NetTally {
   std::size_t bytes = 0;
   std::size_t members = 0;
@@ -556,10 +558,10 @@ struct NetTally {
 
 // The nets after a pass that inlines `selection`. `sorted`: every old net is already sorted
 // and free of repeated members (a pass has built it), so an old net that joins no other
-// comes out as it is, less the members that were cut.
+// comes out as it is, less the members that were cut. `tally`, when given, weighs them.
 Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const FlattenState& state,
                                      const std::vector<Selected>& selection, const SelectedNames& selected,
-                                     const FlattenOptions& options, bool sorted, NetTally& tally) {
+                                     const FlattenOptions& options, bool sorted, NetTally* tally) {
   std::size_t total = old_nets.size();
   for (const Selected& s : selection) total += s.cell->netlist->nets.size();
 
@@ -679,15 +681,16 @@ Result<std::vector<Net>> rewire_nets(std::vector<Net> old_nets, const FlattenSta
       more = {};
     }
     if (members.empty()) continue;
-    std::size_t bytes = kNetBytes;
-    for (const NetMember& m : members) bytes += member_bytes(m);
     if (!(sorted && alone)) {
-      tally.sorted = add_sat(tally.sorted, mul_sat(bytes, std::bit_width(members.size())));
+      if (tally)
+        tally->sorted = add_sat(tally->sorted, mul_sat(net_bytes(members), std::bit_width(members.size())));
       sort_members(members);
       members.erase(std::unique(members.begin(), members.end()), members.end());
     }
-    tally.bytes += bytes;
-    tally.members += members.size();
+    if (tally) {
+      tally->bytes = add_sat(tally->bytes, net_bytes(members));
+      tally->members += members.size();
+    }
     out.push_back(Net{std::move(members)});
   }
   return out;
@@ -763,9 +766,8 @@ Result<bool> run_pass(FlattenState& state, Cells& cells, NameIndex& names, const
       for (const std::uint32_t i : state.order)
         state.item_bytes = add_sat(state.item_bytes, weight_of(items[i], records[i]));
       for (const Net& net : state.nets) {
-        state.net_bytes = add_sat(state.net_bytes, kNetBytes);
+        state.net_bytes = add_sat(state.net_bytes, net_bytes(net.members));
         state.members += net.members.size();
-        for (const NetMember& m : net.members) state.net_bytes = add_sat(state.net_bytes, member_bytes(m));
       }
     }
     std::size_t copied = 0;
@@ -848,7 +850,7 @@ Result<bool> run_pass(FlattenState& state, Cells& cells, NameIndex& names, const
   const SelectedNames selected(state, selection);
   NetTally tally;
   Result<std::vector<Net>> nets = rewire_nets(std::move(state.nets), state, selection, selected, options,
-                                              state.inlined, tally);
+                                              state.inlined, watch ? &tally : nullptr);
   if (!nets) return std::move(nets).error();
 
   // 7. The new state; ports are unchanged. The inlined items are spent: their records are
@@ -864,10 +866,8 @@ Result<bool> run_pass(FlattenState& state, Cells& cells, NameIndex& names, const
   state.item_bytes = item_bytes_after;
   state.net_bytes = tally.bytes;
   state.members = tally.members;
-  if (guard) {
-    guard->add_work(tally.sorted);
-    guard->passed();
-  }
+  if (watch) watch->add_work(tally.sorted);
+  if (guard) guard->passed();
   return true;
 }
 
@@ -882,15 +882,15 @@ NetlistData result_of(FlattenState& state) {
     out.extras.reserve(order.size());
     for (const std::uint32_t i : order) {
       const FlattenItem& item = state.items[i];
-      if (item.child)
+      if (item.child) {
         out.extras.try_append(records[i].first,
                               PlacedExtra{item.cell ? *item.cell : std::string(), item.placement});
-      else if (item.input_extra != kNoExtra)
+        records[i].second.name = records[i].first;
+      } else if (item.input_extra != kNoExtra) {
         out.extras.try_append(records[i].first,
                               std::move((state.input_extras.begin() + item.input_extra).value()));
+      }
     }
-    for (const std::uint32_t i : order)
-      if (state.items[i].child) records[i].second.name = records[i].first;
   } else {
     out.extras = std::move(state.input_extras);
     out.extras.sort_by_key();
